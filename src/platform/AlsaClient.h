@@ -102,7 +102,8 @@ private:
     // stamp; the caller holds the output mutex and drains the output afterwards.
     OSStatus SendBytes(Port& port, snd_midi_event_t* coder, Address destination, MIDITimeStamp stamp,
                        const uint8_t* data, size_t length, SendClock& clock);
-    bool IsDestination(Address address);
+    // 0 when the destination is there and port is subscribed to it.
+    OSStatus PrepareDestination(Port& port, Address destination);
     void SysexLoop();
 
     // AlsaReceive.cpp

@@ -2,6 +2,7 @@
 #include "platform/HostClock.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -49,12 +50,18 @@ bool Client::EnsureQueue()
     return true;
 }
 
-bool Client::IsDestination(Address address)
+OSStatus Client::PrepareDestination(Port& port, Address destination)
 {
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
-    return snd_seq_get_any_port_info(FSeq.get(), address.client, address.port, info) >= 0
-           && IsEndpointPort(info, false);
+    if (snd_seq_get_any_port_info(FSeq.get(), destination.client, destination.port, info) < 0
+        || !IsEndpointPort(info, false))
+        return kMIDIErrUnknownEndpoint;
+    // Drivers open their device only while a port is subscribed to them and ignore events before;
+    // a subscription that exists already (-EBUSY) is fine. It ends with our port or theirs, so a
+    // device that comes back is subscribed anew by the next send.
+    const int result = snd_seq_connect_to(FSeq.get(), port.alsaPort, destination.client, destination.port);
+    return result >= 0 || result == -EBUSY ? 0 : kMIDIErrMessageSend;
 }
 
 OSStatus Client::SendBytes(Port& port, snd_midi_event_t* coder, Address destination, MIDITimeStamp stamp,
@@ -124,8 +131,9 @@ OSStatus Client::Send(Port& port, Address destination, const MIDIPacketList& lis
     if (port.isInput)
         return kMIDIErrInvalidPort;
     std::lock_guard<std::mutex> lock(FOutputMutex);
-    if (!IsDestination(destination))
-        return kMIDIErrUnknownEndpoint;
+    const OSStatus prepared = PrepareDestination(port, destination);
+    if (prepared != 0)
+        return prepared;
     MidiCoder& coder = port.coders[AddressKey(destination)];
     if (!coder)
         coder = NewMidiCoder(kEventBytes);
@@ -186,10 +194,10 @@ void Client::SysexLoop()
                     coder = NewMidiCoder(kEventBytes);
                 std::lock_guard<std::mutex> output(FOutputMutex);
                 SendClock clock;
-                status = IsDestination(destination) ? SendBytes(*port, coder.get(), destination,
-                                                                AudioGetCurrentHostTime(), request->data,
-                                                                piece, clock)
-                                                    : kMIDIErrUnknownEndpoint;
+                status = PrepareDestination(*port, destination);
+                if (status == 0)
+                    status = SendBytes(*port, coder.get(), destination, AudioGetCurrentHostTime(), request->data,
+                                       piece, clock);
                 if (snd_seq_drain_output(FSeq.get()) < 0)
                     status = kMIDIErrMessageSend;
             }
