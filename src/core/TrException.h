@@ -1,0 +1,21 @@
+// Stand-in until the core library's own exception lands; replaced on merge.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace Tr {
+
+class Exception : public std::exception
+{
+public:
+    Exception() : FMessage("UNKNOWN") {}
+    explicit Exception(const std::string& message) : FMessage(message) {}
+    explicit Exception(const char* message) : FMessage(message ? message : "") {}
+    const char* what() const noexcept override { return FMessage.c_str(); }
+
+private:
+    std::string FMessage;
+};
+
+} // namespace Tr
