@@ -132,23 +132,25 @@ const QuorvaTableEntry QuorvaStepCountTable[] = {
 };
 const int32_t QuorvaStepCountCount = countOf(QuorvaStepCountTable);
 
-const QuorvaTableEntry QuorvaBaseSettingTable[] = {
-    {"2 Octaves Up", 2},
-    {"Octave Up", 3},
-    {"Octave Down", 4},
-    {"2 Octaves Down", 5},
-    {"Dive Bomb", 6},
-    {"Drop Tune", 7},
-    {"Octave Down/Octave Up Harmony", 16},
-    {"5th Down/4th Down Harmony", 15},
-    {"4th Down/3rd Down Harmony", 14},
-    {"5th Up/7th Up Harmony", 13},
-    {"5th Up/6th Up Harmony", 12},
-    {"4th Up/5th Up Harmony", 11},
-    {"3rd Up/4th Up Harmony", 10},
-    {"flat 3rd Up/3rd Up Harmony", 9},
-    {"2nd Up/3rd Up Harmony", 8},
-};
+// The per-step settings of a "Different Settings" program are these fifteen plus three more.
+#define QUORVA_BASE_SETTING_ROWS           \
+    {"2 Octaves Up", 2},                   \
+    {"Octave Up", 3},                      \
+    {"Octave Down", 4},                    \
+    {"2 Octaves Down", 5},                 \
+    {"Dive Bomb", 6},                      \
+    {"Drop Tune", 7},                      \
+    {"Octave Down/Octave Up Harmony", 16}, \
+    {"5th Down/4th Down Harmony", 15},     \
+    {"4th Down/3rd Down Harmony", 14},     \
+    {"5th Up/7th Up Harmony", 13},         \
+    {"5th Up/6th Up Harmony", 12},         \
+    {"4th Up/5th Up Harmony", 11},         \
+    {"3rd Up/4th Up Harmony", 10},         \
+    {"flat 3rd Up/3rd Up Harmony", 9},     \
+    {"2nd Up/3rd Up Harmony", 8}
+
+const QuorvaTableEntry QuorvaBaseSettingTable[] = {QUORVA_BASE_SETTING_ROWS};
 const int32_t QuorvaBaseSettingCount = countOf(QuorvaBaseSettingTable);
 
 const QuorvaTableEntry QuorvaSteps2OctavesUpTable[] = {
@@ -271,25 +273,9 @@ static_assert(sizeof(QuorvaBaseSettingStepTable) / sizeof(QuorvaBaseSettingStepT
               "every base setting needs its step table");
 
 const QuorvaTableEntry QuorvaStepsDifferentSettingTable[] = {
-    {"Shallow Detune", 0},
-    {"Deep Detune", 1},
-    {"2 Octaves Up", 2},
-    {"Octave Up", 3},
-    {"Octave Down", 4},
-    {"2 Octaves Down", 5},
-    {"Dive Bomb", 6},
-    {"Drop Tune", 7},
-    {"Octave Down/Octave Up Harmony", 16},
-    {"5th Down/4th Down Harmony", 15},
-    {"4th Down/3rd Down Harmony", 14},
-    {"5th Up/7th Up Harmony", 13},
-    {"5th Up/6th Up Harmony", 12},
-    {"4th Up/5th Up Harmony", 11},
-    {"3rd Up/4th Up Harmony", 10},
-    {"flat 3rd Up/3rd Up Harmony", 9},
-    {"2nd Up/3rd Up Harmony", 8},
-    {"Effect Off", 17},
+    {"Shallow Detune", 0}, {"Deep Detune", 1}, QUORVA_BASE_SETTING_ROWS, {"Effect Off", 17},
 };
+#undef QUORVA_BASE_SETTING_ROWS
 const int32_t QuorvaStepsDifferentSettingCount = countOf(QuorvaStepsDifferentSettingTable);
 
 const QuorvaTableEntry QuorvaTempoTable[] = {
