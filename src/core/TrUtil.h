@@ -106,7 +106,7 @@ class UString
 public:
     UString() = delete;
 
-    static const int FormatBufferSize = 4000;
+    static constexpr int FormatBufferSize = 4000;
 
     static const std::string& Empty();
     static std::string charToString(char c);
