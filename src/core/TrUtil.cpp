@@ -173,6 +173,25 @@ std::string formatChecked(const std::string& fmt, const char* kinds, ...)
     return result;
 }
 
+// The run of digits from the 0-based pos; count says how many were used. Unsigned arithmetic,
+// so a long run wraps instead of overflowing.
+int readDigitRun(const std::string& s, int pos, int& count, int (*digitOf)(char), unsigned base)
+{
+    count = 0;
+    unsigned value = 0;
+    if (pos < 0)
+        return 0;
+    for (std::size_t i = static_cast<std::size_t>(pos); i < s.size(); ++i)
+    {
+        const int digit = digitOf(s[i]);
+        if (digit < 0)
+            break;
+        value = value * base + static_cast<unsigned>(digit);
+        ++count;
+    }
+    return static_cast<int>(value);
+}
+
 const char* const EditionNames[] = {"Lite", "Standard", "Professional", "Studio", "Developer"};
 
 } // namespace
@@ -408,36 +427,12 @@ double parseDouble(const std::string& s)
 
 int parseInt(const std::string& s, int pos, int& count)
 {
-    count = 0;
-    unsigned value = 0;
-    if (pos < 0)
-        return 0;
-    for (std::size_t i = static_cast<std::size_t>(pos); i < s.size(); ++i)
-    {
-        const int digit = StrToInt(s[i]);
-        if (digit < 0)
-            break;
-        value = value * 10 + static_cast<unsigned>(digit);
-        ++count;
-    }
-    return static_cast<int>(value);
+    return readDigitRun(s, pos, count, StrToInt, 10);
 }
 
 int parseHex(const std::string& s, int pos, int& count)
 {
-    count = 0;
-    unsigned value = 0;
-    if (pos < 0)
-        return 0;
-    for (std::size_t i = static_cast<std::size_t>(pos); i < s.size(); ++i)
-    {
-        const int digit = HexToInt(s[i]);
-        if (digit < 0)
-            break;
-        value = (value << 4) | static_cast<unsigned>(digit);
-        ++count;
-    }
-    return static_cast<int>(value);
+    return readDigitRun(s, pos, count, HexToInt, 16);
 }
 
 int parseNumber(const std::string& s, int pos, int& value)
