@@ -1,19 +1,23 @@
-// TEMPORARY STAND-IN until the owner's TrException.h lands on main.
 #pragma once
+
 #include <exception>
 #include <string>
 
 namespace Tr {
 
+// The one error type of the libraries and the application. The message is a finished,
+// readable text that whoever catches the exception can show as it stands.
 class Exception : public std::exception
 {
 public:
-    Exception() : FMessage("UNKNOWN") {}
-    explicit Exception(const std::string& message) : FMessage(message) {}
-    explicit Exception(const char* message) : FMessage(message) {}
-    const char* what() const noexcept override { return FMessage.c_str(); }
+    Exception();                                    // message "UNKNOWN"
+    explicit Exception(const std::string& message);
+    explicit Exception(const char* message);        // a null text counts as no message: "UNKNOWN"
+    ~Exception() override;
 
-private:
+    const char* what() const noexcept override;     // never null
+
+protected:
     std::string FMessage;
 };
 
