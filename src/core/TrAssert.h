@@ -1,17 +1,18 @@
-// Stand-in until the core library's own assertion lands; replaced on merge.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
+// Internal consistency checks. They stay active in every build type: a broken invariant in the
+// port lists must stop the program rather than let it send to the wrong device.
 
 namespace Tr {
 
-[[noreturn]] inline void AssertionFailed(const char* file, unsigned line, const char* expression)
-{
-    std::fprintf(stderr, "%s:%u: failed assertion `%s'\n", file, line, expression);
-    std::abort();
-}
+// Prints "<file>:<line>: failed assertion `<expression>'" to stderr and aborts.
+[[noreturn]] void AssertionFailed(const char* file, unsigned line, const char* expression);
 
 } // namespace Tr
 
-#define TR_ASSERT(expr) ((expr) ? (void)0 : ::Tr::AssertionFailed(__FILE__, __LINE__, #expr))
+#define TR_ASSERT(expr) \
+    ((expr) ? static_cast<void>(0) : ::Tr::AssertionFailed(__FILE__, __LINE__, #expr))
+
+// For code paths that must never be reached (a singleton asked for after its destruction, an
+// out-of-range enumeration value); the printed expression is "FALSE".
+#define TR_FAIL() ::Tr::AssertionFailed(__FILE__, __LINE__, "FALSE")

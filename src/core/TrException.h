@@ -1,4 +1,3 @@
-// Stand-in until the core library's own exception lands; replaced on merge.
 #pragma once
 
 #include <exception>
@@ -6,15 +5,19 @@
 
 namespace Tr {
 
+// The one error type of the libraries and the application. The message is a finished,
+// readable text that whoever catches the exception can show as it stands.
 class Exception : public std::exception
 {
 public:
-    Exception() : FMessage("UNKNOWN") {}
-    explicit Exception(const std::string& message) : FMessage(message) {}
-    explicit Exception(const char* message) : FMessage(message ? message : "") {}
-    const char* what() const noexcept override { return FMessage.c_str(); }
+    Exception();                                    // message "UNKNOWN"
+    explicit Exception(const std::string& message);
+    explicit Exception(const char* message);        // a null text counts as no message: "UNKNOWN"
+    ~Exception() override;
 
-private:
+    const char* what() const noexcept override;     // never null
+
+protected:
     std::string FMessage;
 };
 
