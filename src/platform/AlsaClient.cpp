@@ -55,26 +55,29 @@ OSStatus Client::Create(const std::string& name, MIDINotifyProc notifyProc, void
     if (!seq)
         return kMIDIErrServerStart;
     const int alsaId = snd_seq_client_id(seq.get());
+    const MIDIClientRef ref = MakeRef(ObjectKind::Client, table.nextNumber++);
+    bool started = false;
     try
     {
-        const MIDIClientRef ref = MakeRef(ObjectKind::Client, table.nextNumber++);
         auto client = std::make_shared<Client>(ref, std::move(seq), notifyProc, notifyRefCon);
-        table.ownAlsaClients.insert(alsaId);
-        if (!client->Start())
-        {
-            table.ownAlsaClients.erase(alsaId);
-            return kMIDIErrServerStart;
-        }
         table.clients[ref] = client;
-        *outClient = ref;
-        return 0;
+        table.ownAlsaClients.insert(alsaId);
+        started = client->Start();
     }
     catch (const std::exception&)
     {
-        // Out of memory or descriptors: this API reports by status, never by exception.
+        // Out of memory, descriptors or threads: this API reports by status, never by exception.
+        started = false;
+    }
+    if (!started)
+    {
+        // No receive thread runs yet, so the client may close here under the lock.
+        table.clients.erase(ref);
         table.ownAlsaClients.erase(alsaId);
         return kMIDIErrServerStart;
     }
+    *outClient = ref;
+    return 0;
 }
 
 OSStatus Client::Dispose(MIDIClientRef ref)
@@ -371,10 +374,10 @@ OSStatus Client::Disconnect(Port& port, Address source)
 using Alsa::Client;
 using Alsa::ObjectKind;
 
-OSStatus MIDIClientCreate(const char* name, MIDINotifyProc notifyProc, void* notifyRefCon,
+OSStatus MIDIClientCreate(SysStringRef name, MIDINotifyProc notifyProc, void* notifyRefCon,
                           MIDIClientRef* outClient)
 {
-    return Client::Create(name != nullptr ? name : "", notifyProc, notifyRefCon, outClient);
+    return Client::Create(SysStringGetCString(name), notifyProc, notifyRefCon, outClient);
 }
 
 OSStatus MIDIClientDispose(MIDIClientRef client)
@@ -382,23 +385,21 @@ OSStatus MIDIClientDispose(MIDIClientRef client)
     return Client::Dispose(client);
 }
 
-OSStatus MIDIInputPortCreate(MIDIClientRef client, const char* portName, MIDIReadProc readProc,
+OSStatus MIDIInputPortCreate(MIDIClientRef client, SysStringRef portName, MIDIReadProc readProc,
                              void* readProcRefCon, MIDIPortRef* outPort)
 {
     if (outPort == nullptr || readProc == nullptr)
         return kMIDIErrParameter;
     *outPort = 0;
-    return Client::NewPort(client, true, portName != nullptr ? portName : "", readProc,
-                           readProcRefCon, outPort);
+    return Client::NewPort(client, true, SysStringGetCString(portName), readProc, readProcRefCon, outPort);
 }
 
-OSStatus MIDIOutputPortCreate(MIDIClientRef client, const char* portName, MIDIPortRef* outPort)
+OSStatus MIDIOutputPortCreate(MIDIClientRef client, SysStringRef portName, MIDIPortRef* outPort)
 {
     if (outPort == nullptr)
         return kMIDIErrParameter;
     *outPort = 0;
-    return Client::NewPort(client, false, portName != nullptr ? portName : "", nullptr, nullptr,
-                           outPort);
+    return Client::NewPort(client, false, SysStringGetCString(portName), nullptr, nullptr, outPort);
 }
 
 OSStatus MIDIPortDispose(MIDIPortRef port)

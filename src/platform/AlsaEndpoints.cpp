@@ -4,10 +4,11 @@
 #include <cstring>
 #include <memory>
 
-const MIDIPropertyKey kMIDIPropertyName = "name";
-const MIDIPropertyKey kMIDIPropertyManufacturer = "manufacturer";
-const MIDIPropertyKey kMIDIPropertyModel = "model";
-const MIDIPropertyKey kMIDIPropertyUniqueID = "uniqueID";
+// Never released: the keys live as long as the process.
+const SysStringRef kMIDIPropertyName = SysStringCreate("name");
+const SysStringRef kMIDIPropertyManufacturer = SysStringCreate("manufacturer");
+const SysStringRef kMIDIPropertyModel = SysStringCreate("model");
+const SysStringRef kMIDIPropertyUniqueID = SysStringCreate("uniqueID");
 
 namespace Alsa {
 
@@ -26,7 +27,9 @@ MIDIObjectRef MakeRef(ObjectKind kind, uint32_t number)
 
 MIDIObjectRef AddressRef(ObjectKind kind, Address address)
 {
-    return MakeRef(kind, static_cast<uint32_t>(address.client & 0xFF) << 8 | static_cast<uint32_t>(address.port & 0xFF));
+    const uint32_t client = static_cast<uint32_t>(address.client) & 0xFFu;
+    const uint32_t port = static_cast<uint32_t>(address.port) & 0xFFu;
+    return MakeRef(kind, client << 8 | port);
 }
 
 Address AddressOf(MIDIObjectRef ref)
@@ -231,14 +234,23 @@ OSStatus MIDIEntityGetDevice(MIDIEntityRef entity, MIDIDeviceRef* outDevice)
     return status;
 }
 
-OSStatus MIDIObjectGetStringProperty(MIDIObjectRef object, MIDIPropertyKey property, std::string* out)
+namespace {
+
+bool IsKey(SysStringRef property, SysStringRef key)
+{
+    return std::strcmp(SysStringGetCString(property), SysStringGetCString(key)) == 0;
+}
+
+} // namespace
+
+OSStatus MIDIObjectGetStringProperty(MIDIObjectRef object, SysStringRef property, SysStringRef* out)
 {
     if (out == nullptr || property == nullptr)
         return kMIDIErrParameter;
-    out->clear();
-    const bool isName = std::strcmp(property, kMIDIPropertyName) == 0;
-    const bool isModel = std::strcmp(property, kMIDIPropertyModel) == 0;
-    const bool isManufacturer = std::strcmp(property, kMIDIPropertyManufacturer) == 0;
+    *out = nullptr;
+    const bool isName = IsKey(property, kMIDIPropertyName);
+    const bool isModel = IsKey(property, kMIDIPropertyModel);
+    const bool isManufacturer = IsKey(property, kMIDIPropertyManufacturer);
     if (!isName && !isModel && !isManufacturer)
         return kMIDIErrUnknownProperty;
     Alsa::ObjectFacts facts;
@@ -250,16 +262,16 @@ OSStatus MIDIObjectGetStringProperty(MIDIObjectRef object, MIDIPropertyKey prope
                                          : facts.manufacturer;
     if (value.empty() && !isName)
         return kMIDIErrUnknownProperty;
-    *out = value;
+    *out = SysStringCreate(value);
     return 0;
 }
 
-OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef object, MIDIPropertyKey property, int32_t* out)
+OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef object, SysStringRef property, int32_t* out)
 {
     if (out == nullptr || property == nullptr)
         return kMIDIErrParameter;
     *out = 0;
-    if (std::strcmp(property, kMIDIPropertyUniqueID) != 0)
+    if (!IsKey(property, kMIDIPropertyUniqueID))
         return kMIDIErrUnknownProperty;
     Alsa::ObjectFacts facts;
     const OSStatus status = Alsa::Describe(object, facts);

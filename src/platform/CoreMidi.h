@@ -17,10 +17,11 @@
 // JUCE message thread. Nothing is called back after the disposal of its port or client returns
 // (unless the disposal was made from inside that very callback).
 
+#include "platform/SysString.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 typedef int32_t OSStatus;
 
@@ -54,7 +55,8 @@ enum : OSStatus
 // A packet list is a 32-bit count followed by that many packets, each a 64-bit time stamp, a
 // 16-bit length and that many data bytes, the next packet following right after the last byte
 // (no padding). A packet may hold more than kMIDIPacketDataSize bytes: the array size is only the
-// room of a packet list declared as a variable; larger lists live in byte buffers.
+// room of a packet list declared as a variable; larger lists live in byte buffers. The structures
+// are packed, so read their fields by value; a reference or pointer to a field may be misaligned.
 enum : size_t { kMIDIPacketDataSize = 256 };
 
 #pragma pack(push, 1)
@@ -100,21 +102,20 @@ MIDIPacket* MIDIPacketListAdd(MIDIPacketList* list, size_t listSize, MIDIPacket*
                               MIDITimeStamp time, size_t nData, const uint8_t* data);
 
 // ---- Properties -------------------------------------------------------------------------------
-// Property keys. String properties are handed out as UTF-8 text.
-typedef const char* MIDIPropertyKey;
-extern const MIDIPropertyKey kMIDIPropertyName;
-extern const MIDIPropertyKey kMIDIPropertyManufacturer;
-extern const MIDIPropertyKey kMIDIPropertyModel;
-extern const MIDIPropertyKey kMIDIPropertyUniqueID;
+// Property keys; a key is known by its text, so any system string with the same text will do.
+extern const SysStringRef kMIDIPropertyName;
+extern const SysStringRef kMIDIPropertyManufacturer;
+extern const SysStringRef kMIDIPropertyModel;
+extern const SysStringRef kMIDIPropertyUniqueID;
 
-// Name, manufacturer or model of an endpoint, entity or device. kMIDIErrUnknownProperty when the
-// object has no such property (a user program has no model), kMIDIErrObjectNotFound when it is
-// gone; out is then left empty.
-OSStatus MIDIObjectGetStringProperty(MIDIObjectRef object, MIDIPropertyKey property, std::string* out);
+// Name, manufacturer or model of an endpoint, entity or device, as a new string reference that the
+// caller releases. kMIDIErrUnknownProperty when the object has no such property (a user program
+// has no model), kMIDIErrObjectNotFound when it is gone; *out is then null.
+OSStatus MIDIObjectGetStringProperty(MIDIObjectRef object, SysStringRef property, SysStringRef* out);
 
 // The unique ID of an endpoint, entity or device: made from its names, so the same port keeps its
 // ID across reconnections and restarts; never 0 or -1.
-OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef object, MIDIPropertyKey property, int32_t* out);
+OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef object, SysStringRef property, int32_t* out);
 
 // ---- Endpoints --------------------------------------------------------------------------------
 // Counts and lists reflect the sequencer at the moment of the call; 0 when there is no sequencer.
@@ -146,7 +147,7 @@ typedef void (*MIDINotifyProc)(const MIDINotification* message, void* refCon);
 // routine, the client tells of ports of other programs that come and go, on the JUCE message thread
 // (messages are dropped while no JUCE message manager exists). kMIDIErrServerStart when no
 // sequencer can be opened; outClient is then 0.
-OSStatus MIDIClientCreate(const char* name, MIDINotifyProc notifyProc, void* notifyRefCon,
+OSStatus MIDIClientCreate(SysStringRef name, MIDINotifyProc notifyProc, void* notifyRefCon,
                           MIDIClientRef* outClient);
 
 // Closes the client and disposes of its ports. Must not be called from the client's own read
@@ -157,9 +158,9 @@ OSStatus MIDIClientDispose(MIDIClientRef client);
 // MIDIPortConnectSource names the source the data came from. Packets carry the host time of arrival.
 typedef void (*MIDIReadProc)(const MIDIPacketList* list, void* readProcRefCon, void* srcConnRefCon);
 
-OSStatus MIDIInputPortCreate(MIDIClientRef client, const char* portName, MIDIReadProc readProc,
+OSStatus MIDIInputPortCreate(MIDIClientRef client, SysStringRef portName, MIDIReadProc readProc,
                              void* readProcRefCon, MIDIPortRef* outPort);
-OSStatus MIDIOutputPortCreate(MIDIClientRef client, const char* portName, MIDIPortRef* outPort);
+OSStatus MIDIOutputPortCreate(MIDIClientRef client, SysStringRef portName, MIDIPortRef* outPort);
 OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* connRefCon);
 OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source);
 OSStatus MIDIPortDispose(MIDIPortRef port);
@@ -167,7 +168,9 @@ OSStatus MIDIPortDispose(MIDIPortRef port);
 // ---- Sending ----------------------------------------------------------------------------------
 // Delivers every packet of the list to the destination at its time stamp: at once when the stamp
 // is not in the future, else the sequencer delivers it then; the call never waits. Packets whose
-// time stamps do not go back in time arrive in the order they were sent.
+// time stamps do not go back in time arrive in the order they were sent. The port stays
+// subscribed to the destination until it is disposed of (drivers open their device only for a
+// subscriber).
 OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacketList* list);
 
 struct MIDISysexSendRequest;

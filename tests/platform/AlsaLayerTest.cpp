@@ -115,7 +115,8 @@ TEST(AlsaLayer, WithoutSequencer)
     testing::internal::CaptureStdout();
 
     MIDIClientRef client = 123;
-    EXPECT_EQ(MIDIClientCreate("Vusk's MIDI subsystem", nullptr, nullptr, &client), kMIDIErrServerStart);
+    EXPECT_EQ(MIDIClientCreate(SysString("Vusk's MIDI subsystem").get(), nullptr, nullptr, &client),
+              kMIDIErrServerStart);
     EXPECT_EQ(client, 0u);
     EXPECT_EQ(MIDIGetNumberOfSources(), 0u);
     EXPECT_EQ(MIDIGetNumberOfDestinations(), 0u);
@@ -123,16 +124,17 @@ TEST(AlsaLayer, WithoutSequencer)
     EXPECT_EQ(MIDIGetDestination(0), 0u);
 
     MIDIPortRef port = 77;
-    EXPECT_EQ(MIDIOutputPortCreate(client, "Output port", &port), kMIDIErrInvalidClient);
+    EXPECT_EQ(MIDIOutputPortCreate(client, SysString("Output port").get(), &port), kMIDIErrInvalidClient);
     EXPECT_EQ(port, 0u);
-    EXPECT_EQ(MIDIInputPortCreate(client, "Input port", [](const MIDIPacketList*, void*, void*) {}, nullptr, &port),
+    EXPECT_EQ(MIDIInputPortCreate(client, SysString("Input port").get(), [](const MIDIPacketList*, void*, void*) {},
+                                  nullptr, &port),
               kMIDIErrInvalidClient);
     EXPECT_EQ(MIDIClientDispose(client), kMIDIErrInvalidClient);
 
     const MIDIEndpointRef made = Alsa::AddressRef(ObjectKind::Destination, { 20, 0 });
-    std::string name = "x";
-    EXPECT_EQ(MIDIObjectGetStringProperty(made, kMIDIPropertyName, &name), kMIDIErrObjectNotFound);
-    EXPECT_EQ(name, "");
+    SysString name("x");
+    EXPECT_EQ(MIDIObjectGetStringProperty(made, kMIDIPropertyName, name.receive()), kMIDIErrObjectNotFound);
+    EXPECT_EQ(name.get(), nullptr);
     int32_t id = 5;
     EXPECT_EQ(MIDIObjectGetIntegerProperty(made, kMIDIPropertyUniqueID, &id), kMIDIErrObjectNotFound);
     MIDIEntityRef entity = 9;
@@ -160,19 +162,21 @@ TEST(AlsaLayer, WithoutSequencer)
 
 TEST(AlsaLayer, RefusesWrongArguments)
 {
-    EXPECT_EQ(MIDIClientCreate("x", nullptr, nullptr, nullptr), kMIDIErrParameter);
+    const SysString name("x");
+    EXPECT_EQ(MIDIClientCreate(name.get(), nullptr, nullptr, nullptr), kMIDIErrParameter);
     MIDIPortRef port = 0;
-    EXPECT_EQ(MIDIInputPortCreate(0, "Input port", nullptr, nullptr, &port), kMIDIErrParameter) << "no read routine";
-    EXPECT_EQ(MIDIOutputPortCreate(0, "Output port", nullptr), kMIDIErrParameter);
+    EXPECT_EQ(MIDIInputPortCreate(0, name.get(), nullptr, nullptr, &port), kMIDIErrParameter) << "no read routine";
+    EXPECT_EQ(MIDIOutputPortCreate(0, name.get(), nullptr), kMIDIErrParameter);
     EXPECT_EQ(MIDISend(0, 0, nullptr), kMIDIErrParameter);
     EXPECT_EQ(MIDISendSysex(nullptr), kMIDIErrParameter);
     EXPECT_EQ(MIDIPortDispose(0), kMIDIErrInvalidPort);
     EXPECT_EQ(MIDIPortConnectSource(0, 0, nullptr), kMIDIErrInvalidPort);
     EXPECT_EQ(MIDIPortDisconnectSource(0, 0), kMIDIErrInvalidPort);
 
-    std::string text;
+    SysString text;
     const MIDIEndpointRef source = Alsa::AddressRef(ObjectKind::Source, { 20, 0 });
-    EXPECT_EQ(MIDIObjectGetStringProperty(source, "colour", &text), kMIDIErrUnknownProperty);
+    EXPECT_EQ(MIDIObjectGetStringProperty(source, SysString("colour").get(), text.receive()), kMIDIErrUnknownProperty);
+    EXPECT_EQ(MIDIObjectGetStringProperty(source, nullptr, text.receive()), kMIDIErrParameter);
     int32_t value = 0;
     EXPECT_EQ(MIDIObjectGetIntegerProperty(source, kMIDIPropertyName, &value), kMIDIErrUnknownProperty)
         << "the name is no number";

@@ -20,6 +20,17 @@ MIDIPacketList* AsList(std::vector<uint8_t>& buffer)
     return reinterpret_cast<MIDIPacketList*>(buffer.data());
 }
 
+// Fields of packed packets are read by value: a reference to them may be misaligned.
+MIDITimeStamp StampOf(const MIDIPacket* packet)
+{
+    return packet->timeStamp;
+}
+
+size_t LengthOf(const MIDIPacket* packet)
+{
+    return packet->length;
+}
+
 } // namespace
 
 TEST(MidiPacketList, OnePacketInTheRoomTheSenderGives)
@@ -33,8 +44,8 @@ TEST(MidiPacketList, OnePacketInTheRoomTheSenderGives)
         MIDIPacket* packet = MIDIPacketListAdd(AsList(buffer), buffer.size(), first, 12345, len, data.data());
         ASSERT_EQ(packet, first) << "len " << len;
         EXPECT_EQ(AsList(buffer)->numPackets, 1u);
-        EXPECT_EQ(packet->timeStamp, 12345u);
-        EXPECT_EQ(packet->length, len);
+        EXPECT_EQ(StampOf(packet), 12345u);
+        EXPECT_EQ(LengthOf(packet), len);
         EXPECT_EQ(std::memcmp(packet->data, data.data(), len), 0);
     }
 
@@ -86,7 +97,7 @@ TEST(MidiPacketList, MergingRules)
     packet = MIDIPacketListAdd(list, buffer.size(), packet, 10, 3, noteOff);
     EXPECT_EQ(packet, first);
     EXPECT_EQ(list->numPackets, 1u);
-    EXPECT_EQ(packet->length, 6u);
+    EXPECT_EQ(LengthOf(packet), 6u);
     EXPECT_EQ(packet->data[3], 0x80);
 
     // Another stamp starts a packet.
@@ -101,7 +112,7 @@ TEST(MidiPacketList, MergingRules)
     packet = MIDIPacketListAdd(list, buffer.size(), packet, 11, 3, noteOff);
     EXPECT_EQ(list->numPackets, 4u);
     EXPECT_NE(packet, sysexPacket);
-    EXPECT_EQ(sysexPacket->length, 3u);
+    EXPECT_EQ(LengthOf(sysexPacket), 3u);
 }
 
 TEST(MidiPacketList, Limits)
@@ -125,7 +136,7 @@ TEST(MidiPacketList, Limits)
     packet = MIDIPacketListAdd(list, buffer.size(), packet, 5, 1, &clock);
     ASSERT_NE(packet, nullptr);
     EXPECT_NE(packet, first);
-    EXPECT_EQ(first->length, 65535u);
+    EXPECT_EQ(LengthOf(first), 65535u);
     EXPECT_EQ(list->numPackets, 2u);
 
     // A full list refuses more and stays as it was.
@@ -137,5 +148,5 @@ TEST(MidiPacketList, Limits)
     EXPECT_EQ(MIDIPacketListAdd(smallList, small.size(), only, 2, 3, noteOn), nullptr) << "no room for a packet";
     EXPECT_EQ(MIDIPacketListAdd(smallList, small.size(), only, 1, 3, noteOn), nullptr) << "no room to merge";
     EXPECT_EQ(smallList->numPackets, 1u);
-    EXPECT_EQ(only->length, 3u);
+    EXPECT_EQ(LengthOf(only), 3u);
 }

@@ -67,11 +67,11 @@ void EnsureVirmidi()
     ASSERT_TRUE(WaitFor([] { return access(kRawDevice, F_OK) == 0; }, 3000)) << "snd-virmidi does not come up";
 }
 
-std::string StringProperty(MIDIObjectRef object, MIDIPropertyKey key)
+std::string StringProperty(MIDIObjectRef object, SysStringRef key)
 {
-    std::string value;
-    MIDIObjectGetStringProperty(object, key, &value);
-    return value;
+    SysString value;
+    MIDIObjectGetStringProperty(object, key, value.receive());
+    return value.str();
 }
 
 std::vector<std::string> EndpointNames(bool sources)
@@ -227,9 +227,10 @@ struct PortClient
 
     PortClient()
     {
-        EXPECT_EQ(MIDIClientCreate(kPortClientName, nullptr, nullptr, &client), 0);
-        EXPECT_EQ(MIDIOutputPortCreate(client, "Output port", &output), 0);
-        EXPECT_EQ(MIDIInputPortCreate(client, "Input port", &Received::ReadProc, &received, &input), 0);
+        EXPECT_EQ(MIDIClientCreate(SysString(kPortClientName).get(), nullptr, nullptr, &client), 0);
+        EXPECT_EQ(MIDIOutputPortCreate(client, SysString("Output port").get(), &output), 0);
+        EXPECT_EQ(MIDIInputPortCreate(client, SysString("Input port").get(), &Received::ReadProc, &received, &input),
+                  0);
     }
     ~PortClient()
     {
@@ -245,7 +246,7 @@ TEST(AlsaSequencer, ListsPortsWithNamesAndProperties)
     EnsureVirmidi();
     const std::vector<std::string> sources = EndpointNames(true);
     const std::vector<std::string> destinations = EndpointNames(false);
-    for (const std::string& name : { std::string(kThroughPort), std::string("VirMIDI 0-0"), std::string("VirMIDI 0-3") })
+    for (const std::string name : { kThroughPort, "VirMIDI 0-0", "VirMIDI 0-3" })
     {
         EXPECT_TRUE(Contains(sources, name)) << name << " is a source";
         EXPECT_TRUE(Contains(destinations, name)) << name << " is a destination";
@@ -279,10 +280,10 @@ TEST(AlsaSequencer, ListsPortsWithNamesAndProperties)
     const MIDIEndpointRef virmidi = FindEndpoint(false, kVirmidiPort);
     EXPECT_EQ(StringProperty(virmidi, kMIDIPropertyModel), "VirMIDI");
     EXPECT_EQ(StringProperty(virmidi, kMIDIPropertyManufacturer), "VirMIDI");
-    std::string model = "x";
-    EXPECT_EQ(MIDIObjectGetStringProperty(FindEndpoint(true, kThroughPort), kMIDIPropertyModel, &model),
+    SysString model("x");
+    EXPECT_EQ(MIDIObjectGetStringProperty(FindEndpoint(true, kThroughPort), kMIDIPropertyModel, model.receive()),
               kMIDIErrUnknownProperty);
-    EXPECT_EQ(model, "");
+    EXPECT_EQ(model.get(), nullptr);
     MIDIEntityRef entity = 0;
     MIDIDeviceRef device = 0;
     MIDIEndpointGetEntity(virmidi, &entity);
@@ -293,7 +294,9 @@ TEST(AlsaSequencer, ListsPortsWithNamesAndProperties)
     // endpoints for us (nor for them).
     PortClient ours;
     MIDIClientRef listener = 0;
-    ASSERT_EQ(MIDIClientCreate(kListenerName, [](const MIDINotification*, void*) {}, nullptr, &listener), 0);
+    ASSERT_EQ(MIDIClientCreate(SysString(kListenerName).get(), [](const MIDINotification*, void*) {}, nullptr,
+                               &listener),
+              0);
     EXPECT_EQ(EndpointNames(true), sources);
     EXPECT_EQ(EndpointNames(false), destinations);
     std::ifstream clientsFile("/proc/asound/seq/clients");
@@ -536,7 +539,7 @@ TEST(AlsaSequencer, DevicesComingAndGoingAreNotified)
     juce::ScopedJuceInitialiser_GUI juceInit;
     Notifications notes;
     MIDIClientRef listener = 0;
-    ASSERT_EQ(MIDIClientCreate(kListenerName, &Notifications::Proc, &notes, &listener), 0);
+    ASSERT_EQ(MIDIClientCreate(SysString(kListenerName).get(), &Notifications::Proc, &notes, &listener), 0);
     PumpUntil([] { return false; }, 200);
     notes.ids.clear();
 
