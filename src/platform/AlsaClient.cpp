@@ -103,15 +103,16 @@ OSStatus Client::Dispose(MIDIClientRef ref)
             table.closingAlsaClients.insert(client->FAlsaId);
     }
     client->Stop();
+    std::map<int, std::shared_ptr<Port>> ports;
     {
         std::lock_guard<std::mutex> lock(client->FPortsMutex);
-        for (auto& entry : client->FPorts)
-        {
-            std::lock_guard<std::recursive_mutex> portLock(entry.second->callbackMutex);
-            entry.second->alive = false;
-            entry.second->connections.clear();
-        }
-        client->FPorts.clear();
+        ports.swap(client->FPorts);
+    }
+    for (auto& entry : ports)
+    {
+        std::lock_guard<std::recursive_mutex> lock(entry.second->callbackMutex);
+        entry.second->alive = false;
+        entry.second->connections.clear();
     }
     // The connection closes with the last reference, which a send in progress may still hold.
     return 0;

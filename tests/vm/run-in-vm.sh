@@ -73,8 +73,15 @@ static_busybox || skip "a static busybox (package busybox-static) is not install
 
 # ---- kernel and modules, kept in the cache ----------------------------------------------------
 kernel_dir="$cache/kernel"
+kernel_ready() {
+  local name
+  [ -f "$kernel_dir/ready" ] || return 1
+  for name in $MODULES; do
+    [ -f "$kernel_dir/modules/$name.ko" ] || return 1
+  done
+}
 prepare_kernel() {
-  [ -f "$kernel_dir/ready" ] && return 0
+  kernel_ready && return 0
   local package work deb version
   package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
   if [ -z "$package" ]; then
@@ -126,7 +133,7 @@ cp -r /usr/share/alsa "$root/usr/share/alsa"
 
 name=$(basename "$binary")
 strip --strip-debug -o "$root/test/$name" "$binary" 2>/dev/null || cp "$binary" "$root/test/$name"
-ldd "$binary" | awk '/=> \// { print $3 } /^\t\// { print $1 }' | while read -r lib; do
+{ ldd "$binary" || true; } | awk '/=> \// { print $3 } /^\t\// { print $1 }' | while read -r lib; do
   mkdir -p "$root$(dirname "$lib")"
   cp -L "$lib" "$root$lib"
 done

@@ -345,10 +345,12 @@ TEST_F(SendToCard, SysexReachesTheRawDeviceByteExact)
     ASSERT_EQ(MIDIPortConnectSource(ours.input, throughIn, &context), 0);
     ASSERT_EQ(SendPacket(ours.output, throughOut, settings, AudioGetCurrentHostTime()), 0);
     EXPECT_TRUE(WaitFor([&] { return ours.received.Size() >= settings.size(); }, 5000));
-    std::lock_guard<std::mutex> lock(ours.received.mutex);
-    EXPECT_TRUE(ours.received.bytes == settings) << "loop through the sequencer";
-    EXPECT_EQ(ours.received.connection, &context);
-    std::printf("546 bytes came back through Midi Through in %d packets\n", ours.received.packets);
+    {
+        std::lock_guard<std::mutex> lock(ours.received.mutex);
+        EXPECT_TRUE(ours.received.bytes == settings) << "loop through the sequencer";
+        EXPECT_EQ(ours.received.connection, &context);
+        std::printf("546 bytes came back through Midi Through in %d packets\n", ours.received.packets);
+    }
 
     // Wrong-way and vanished endpoints are refused.
     EXPECT_EQ(SendPacket(ours.output, throughIn, settings, 0), kMIDIErrWrongEndpointType);
