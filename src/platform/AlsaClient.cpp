@@ -281,7 +281,6 @@ OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::strin
 
     auto port = std::make_shared<Port>();
     port->ref = MakeRef(ObjectKind::Port, table.nextNumber++);
-    port->owner = found->second;
     port->alsaPort = snd_seq_port_info_get_port(info);
     port->isInput = isInput;
     port->readProc = readProc;

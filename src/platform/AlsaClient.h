@@ -19,12 +19,9 @@
 
 namespace Alsa {
 
-class Client;
-
 struct Port
 {
     MIDIPortRef ref = 0;
-    std::weak_ptr<Client> owner;
     int alsaPort = -1;
     bool isInput = false;
 
@@ -67,10 +64,7 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    MIDIClientRef Ref() const { return FRef; }
-    int AlsaId() const { return FAlsaId; }
-
-    // Creates a port, registered under the table's lock, with the given reference.
+    // Creates a port of the client and enters it into the table.
     static OSStatus NewPort(MIDIClientRef client, bool isInput, const std::string& name,
                             MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort);
     static OSStatus DisposePort(MIDIPortRef ref);
