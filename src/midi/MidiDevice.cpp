@@ -217,24 +217,27 @@ void MidiDeviceFactory::GetDeviceList(unsigned char isInput, TList<MidiDeviceDes
 
 void MidiDeviceFactory::GetDeviceList(unsigned char isInput, TStringList& out)
 {
-    requireCache();
-    FactoryLockHold hold(FLock);
-    out.Clear();
-    TList<MidiDeviceDescriptor*>& cache = CacheOf(isInput);
-    for (int i = 0; i < cache.Count(); ++i)
-        if (cache[i] != nullptr)
-            out.Add(cache[i]->GetName(), cache[i]->FSystemIndex);
+    FillNameList(isInput, out, false);
 }
 
 void MidiDeviceFactory::GetPublicDeviceNameList(unsigned char isInput, TStringList& out)
+{
+    FillNameList(isInput, out, true);
+}
+
+void MidiDeviceFactory::FillNameList(unsigned char isInput, TStringList& out, bool publicNames)
 {
     requireCache();
     FactoryLockHold hold(FLock);
     out.Clear();
     TList<MidiDeviceDescriptor*>& cache = CacheOf(isInput);
     for (int i = 0; i < cache.Count(); ++i)
-        if (cache[i] != nullptr && !cache[i]->FPublicName.empty())
-            out.Add(cache[i]->FPublicName, cache[i]->FSystemIndex);
+    {
+        const MidiDeviceDescriptor* d = cache[i];
+        if (d == nullptr || (publicNames && d->FPublicName.empty()))
+            continue;
+        out.Add(publicNames ? d->FPublicName : d->GetName(), d->FSystemIndex);
+    }
 }
 
 void MidiDeviceFactory::SetCacheCount(unsigned char isInput, int count, unsigned char grow)

@@ -126,6 +126,9 @@ protected:
     TList<MidiDeviceDescriptor*> FOutputCache;   // owned, deleted explicitly
 
 private:
+    // One line per cached port (tag: system index): its display name, or its public name when
+    // publicNames is set, skipping ports without one.
+    void FillNameList(unsigned char isInput, TStringList& out, bool publicNames);
     void NumberDuplicates(TList<MidiDeviceDescriptor*>& cache, std::vector<MidiDeviceDescriptor*>& renumber);
 };
 } // namespace Tr
