@@ -129,6 +129,25 @@ private:
     bool FValid;
 };
 
+// The two event records differ only in field order; both make and free their parts alike.
+bool InitLockAndCond(bthread_lock_t* lock, pthread_cond_t* cond)
+{
+    if (!bthread_lock_init(lock))
+        return false;
+    if (!InitMonotonicCond(cond))
+    {
+        pthread_mutex_destroy(&lock->mutex);
+        return false;
+    }
+    return true;
+}
+
+void DeinitLockAndCond(bthread_lock_t* lock, pthread_cond_t* cond)
+{
+    bthread_lock_deinit(lock);
+    pthread_cond_destroy(cond);
+}
+
 } // namespace
 
 bool bthread_lock_init(bthread_lock_t* lock)
@@ -189,14 +208,7 @@ int bthread_lock_deinit(bthread_lock_t* lock)
 bool bthread_cond_init(bthread_cond_t* cond)
 {
     cond->generation = 0;
-    if (!bthread_lock_init(&cond->lock))
-        return false;
-    if (!InitMonotonicCond(&cond->cond))
-    {
-        pthread_mutex_destroy(&cond->lock.mutex);
-        return false;
-    }
-    return true;
+    return InitLockAndCond(&cond->lock, &cond->cond);
 }
 
 int bthread_cond_signal(bthread_cond_t* cond)
@@ -216,22 +228,14 @@ int bthread_cond_wait(bthread_cond_t* cond, int ms)
 
 int bthread_cond_deinit(bthread_cond_t* cond)
 {
-    bthread_lock_deinit(&cond->lock);
-    pthread_cond_destroy(&cond->cond);
+    DeinitLockAndCond(&cond->lock, &cond->cond);
     return 0;
 }
 
 bool bthread_locked_cond_init(bthread_locked_cond_t* cond)
 {
     cond->generation = 0;
-    if (!bthread_lock_init(&cond->lock))
-        return false;
-    if (!InitMonotonicCond(&cond->cond))
-    {
-        pthread_mutex_destroy(&cond->lock.mutex);
-        return false;
-    }
-    return true;
+    return InitLockAndCond(&cond->lock, &cond->cond);
 }
 
 int bthread_locked_cond_lock(bthread_locked_cond_t* cond)
@@ -280,8 +284,7 @@ int bthread_locked_cond_wait(bthread_locked_cond_t* cond, int ms)
 
 int bthread_locked_cond_deinit(bthread_locked_cond_t* cond)
 {
-    bthread_lock_deinit(&cond->lock);
-    pthread_cond_destroy(&cond->cond);
+    DeinitLockAndCond(&cond->lock, &cond->cond);
     return 0;
 }
 

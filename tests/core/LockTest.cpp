@@ -14,6 +14,20 @@
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+namespace
+{
+// Starts a thread that enters `lock`, raises `entered` and leaves again.
+template <typename Lock>
+std::thread EnterAndLeave(Lock& lock, std::atomic<bool>& entered)
+{
+    return std::thread([&lock, &entered] {
+        lock.Enter();
+        entered = true;
+        lock.Leave();
+    });
+}
+}
+
 TEST(Lock, RecursiveHoldBlocksOtherThreadsUntilFullyLeft)
 {
     Tr::TLock lock;
@@ -22,11 +36,7 @@ TEST(Lock, RecursiveHoldBlocksOtherThreadsUntilFullyLeft)
     lock.Enter();
 
     std::atomic<bool> entered{false};
-    std::thread other([&] {
-        lock.Enter();
-        entered = true;
-        lock.Leave();
-    });
+    std::thread other = EnterAndLeave(lock, entered);
 
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(entered) << "another thread entered a lock held three deep";
@@ -182,11 +192,7 @@ TEST(LockedEvent, WaiterKeepsItsDepthWhileOthersEnterAndLeave)
     ASSERT_TRUE(WaitUntil([&] { return leftTwo.load(); }));
 
     std::atomic<bool> probed{false};
-    std::thread prober([&] {
-        event.Enter();
-        probed = true;
-        event.Leave();
-    });
+    std::thread prober = EnterAndLeave(event, probed);
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(probed) << "the waiter came back from its wait with less than its depth of 3";
     releaseLast = true;
@@ -202,11 +208,7 @@ TEST(LockedEvent, WaiterKeepsItsDepthWhileOthersEnterAndLeave)
     EXPECT_GE(MillisSince(start), 180);
     event.Leave();
     probed = false;
-    std::thread second([&] {
-        event.Enter();
-        probed = true;
-        event.Leave();
-    });
+    std::thread second = EnterAndLeave(event, probed);
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(probed) << "a timed-out wait lost one level of the depth";
     event.Leave();
