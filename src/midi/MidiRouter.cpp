@@ -224,7 +224,7 @@ TMidiRouter* TMidiRouter::instance()
     if (inst)
         return inst;
     if (hadAlreadyBeenDestroyed)
-        AssertionFailed(__FILE__, __LINE__, "FALSE");
+        TR_FAIL();
     new TMidiRouter(); // the shutdown registry owns it from here on
     return inst;
 }

@@ -21,7 +21,10 @@ namespace {
 
 // Records which listener was told, in order, into a shared log.
 struct LogListener : TMidiAliasChangeListener {
-    LogListener(std::vector<std::string>& log, const char* name) : log(log), name(name) {}
+    LogListener(std::vector<std::string>& sharedLog, const char* listenerName)
+        : log(sharedLog), name(listenerName)
+    {
+    }
     void OnMidiAliasListChanged() override
     {
         log.push_back(name);
@@ -42,7 +45,7 @@ struct FakePorts : TMidiAliasPortLookup {
     int GetPortCount(unsigned char isInput) override { return int((isInput ? ins : outs).size()); }
     bool GetPortName(int i, unsigned char isInput, std::string& name) override
     {
-        name = (isInput ? ins : outs).at(i);
+        name = (isInput ? ins : outs).at(static_cast<std::size_t>(i));
         return true;
     }
     bool IsPortOpenOrPending(const std::string& name, unsigned char) override
@@ -103,18 +106,20 @@ TEST(MidiAlias, OddNamesReadBackFromTheIniFileUnchanged)
     const std::vector<std::string> names = {" leading blank", "\"quoted\"", "two\nlines\r", "back\\slash", "plain"};
     {
         TIniFile ini(path);
-        for (int i = 0; i < int(names.size()); ++i)
-            TMidiAlias(names[i], " dev \"" + names[i], aliasMidiOut).saveToIniFile(ini, i);
+        int k = 0;
+        for (const std::string& name : names)
+            TMidiAlias(name, " dev \"" + name, aliasMidiOut).saveToIniFile(ini, k++);
         ini.WriteToFile();
     }
     TIniFile ini(path);
     ini.ReadFromFile();
     EXPECT_EQ(ini.ReadString("MIDI.alias", "Name4", ""), "plain");
-    for (int i = 0; i < int(names.size()); ++i) {
-        EXPECT_EQ(ini.ReadString("MIDI.alias", "Name" + std::to_string(i), ""), names[i]);
-        TMidiAlias a("x", ini, i);
+    int k = 0;
+    for (const std::string& name : names) {
+        EXPECT_EQ(ini.ReadString("MIDI.alias", "Name" + std::to_string(k), ""), name);
+        TMidiAlias a("x", ini, k++);
         EXPECT_EQ(a.FType.load(), aliasMidiOut);
-        EXPECT_EQ(a.FDevice, " dev \"" + names[i]);
+        EXPECT_EQ(a.FDevice, " dev \"" + name);
     }
     std::remove(path.c_str());
 }
