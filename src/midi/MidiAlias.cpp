@@ -322,22 +322,14 @@ void TMidiAliasManager::BeginUpdate()
 
 void TMidiAliasManager::EndUpdate()
 {
-    --FUpdateCount;
-    if (FUpdateCount == 0 && FChangePending) {
-        // Cleared first: a listener that opens and closes a bracket of its own must not deliver
-        // this notification a second time.
-        FChangePending = 0;
-        TellListeners(FListeners, &TMidiAliasChangeListener::OnMidiAliasListChanged);
-    }
+    CloseUpdateBracket(FListeners, FUpdateCount, FChangePending,
+        &TMidiAliasChangeListener::OnMidiAliasListChanged);
 }
 
 void TMidiAliasManager::FireAliasChangeEvent()
 {
-    if (FUpdateCount > 0) {
-        FChangePending = 1;
-        return;
-    }
-    TellListeners(FListeners, &TMidiAliasChangeListener::OnMidiAliasListChanged);
+    FireOrHoldBack(FListeners, FUpdateCount, FChangePending,
+        &TMidiAliasChangeListener::OnMidiAliasListChanged);
 }
 
 int TMidiAliasManager::GetCount()
