@@ -345,7 +345,7 @@ std::string GetMidiStringNameImpl(const std::string& text, int pos, int& consume
         return std::string();
     // No message is longer than 24 characters, so a bounded count is all that is needed and
     // cannot overflow on huge texts.
-    const std::size_t left = static_cast<std::size_t>(pos) <= text.size() ? text.size() - (pos - 1) : 0;
+    const std::size_t left = static_cast<std::size_t>(pos) <= text.size() ? text.size() - static_cast<std::size_t>(pos - 1) : 0;
     _context1_t ctx{&text, &pos, &consumed, static_cast<int>(std::min<std::size_t>(left, 1024)), -1, -1, -1, {}, {}, {}};
     readVars(ctx);
     if (ctx.status < 0x80)
