@@ -1,6 +1,7 @@
 #include "midi/MidiStringName.h"
 
 #include "core/TrUtil.h"
+#include "midi/MidiUtil.h"
 
 #include <algorithm>
 #include <climits>
@@ -65,16 +66,6 @@ static_assert(std::size(DefaultControllerNames) == 128, "one name for every cont
 namespace {
 
 // Field index of a '|'-separated list into out; false when the list has fewer fields.
-// Length in bytes of a message from its status byte, the status counted.
-// TODO(midi-base): drop for Tr::ShortMidiMessageLength once MidiUtil.h is on main.
-int ShortMidiMessageLength(int status)
-{
-    if ((status & 0xF0) == 0xF0)
-        return status == 0xF1 || status == 0xF3 ? 2 : status == 0xF2 ? 3 : 1;
-    static const int lengths[16] = {0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 3, 3, 2, 2, 3, 0};
-    return lengths[(status >> 4) & 0x0F];
-}
-
 bool ListField(const std::string& list, int index, std::string& out)
 {
     std::string::size_type start = 0;
