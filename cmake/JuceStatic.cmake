@@ -8,6 +8,8 @@ target_link_libraries(juce_static
     juce::juce_graphics
     juce::juce_gui_basics
   PUBLIC
+    # The image codecs come from the system's libpng and libjpeg.
+    juce::pkgconfig_JUCE_IMG_LINUX_DEPS
     juce::juce_recommended_config_flags
     juce::juce_recommended_lto_flags)
 target_compile_definitions(juce_static PUBLIC

@@ -1,0 +1,302 @@
+#include "TrStringList.h"
+
+#include "TrException.h"
+#include "TrFiles.h"
+#include "TrUtil.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Tr {
+
+namespace {
+
+// Only this much of a line takes part in the key=value view.
+constexpr size_t kMaxParsedLine = 8000;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char unescape(char c)
+{
+    switch (c) {
+    case 'a': return 7;
+    case 'b': return 8;
+    case 't': return 9;
+    case 'n': return 10;
+    case 'r': return 13;
+    default: return c;
+    }
+}
+
+// Reads a quoted text whose opening quote is at line[pos]. On success out holds the text with
+// its escapes resolved and pos is on the closing quote; false when the line ends first.
+bool readQuoted(const std::string& line, size_t& pos, std::string& out)
+{
+    out.clear();
+    size_t i = pos + 1;
+    while (i < line.size()) {
+        char c = line[i];
+        if (c == '"') {
+            pos = i;
+            return true;
+        }
+        if (c == '\\') {
+            if (i + 1 >= line.size())
+                return false;
+            out += unescape(line[i + 1]);
+            i += 2;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return false;
+}
+
+// The key and value of one line; false for comments, lines without "=", empty keys and
+// unfinished quotes.
+bool parseLine(const std::string& text, std::string& key, std::string& value)
+{
+    size_t limit = std::min(text.size(), kMaxParsedLine);
+    const void* zero = memchr(text.data(), 0, limit);
+    if (zero)
+        limit = (size_t)((const char*)zero - text.data());
+    const std::string line = text.substr(0, limit);
+
+    size_t p = 0;
+    while (p < line.size() && isBlank(line[p]))
+        ++p;
+    if (p < line.size() && line[p] == ';')
+        return false;
+
+    size_t eq;
+    if (p < line.size() && line[p] == '"') {
+        if (!readQuoted(line, p, key))
+            return false;
+        eq = line.find('=', p);
+        if (eq == std::string::npos)
+            return false;
+    } else {
+        eq = line.find('=', p);
+        if (eq == std::string::npos)
+            return false;
+        size_t end = eq;
+        while (end > p && isBlank(line[end - 1]))
+            --end;
+        key = line.substr(p, end - p);
+    }
+    if (key.empty())
+        return false;
+
+    size_t v = eq + 1;
+    while (v < line.size() && isBlank(line[v]))
+        ++v;
+    if (v < line.size() && line[v] == '"')
+        return readQuoted(line, v, value);
+    value = line.substr(v);
+    return true;
+}
+
+// Appends the lines of the first `limit` bytes of text; LF, CR and CR LF end a line. With
+// zeroEnds a zero byte ends the text before the limit.
+void splitLines(std::vector<TStringListElement>& lines, const char* text, size_t limit, bool zeroEnds)
+{
+    size_t i = 0;
+    size_t start = 0;
+    while (i < limit && !(zeroEnds && text[i] == 0)) {
+        char c = text[i];
+        if (c == '\n' || c == '\r') {
+            lines.push_back(TStringListElement{std::string(text + start, i - start), 0});
+            ++i;
+            if (c == '\r' && i < limit && text[i] == '\n')
+                ++i;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (i > start)
+        lines.push_back(TStringListElement{std::string(text + start, i - start), 0});
+}
+
+} // namespace
+
+int TStringList::ParseValues(const std::string* key) const
+{
+    FValues.clear();
+    int result = -1;
+    std::string k, v;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        if (!parseLine(FLines[i].FText, k, v))
+            continue;
+        FValues[k] = v;
+        if (key && result < 0 && k == *key)
+            result = (int)i;
+    }
+    FParsed = true;
+    return result;
+}
+
+void TStringList::parseIfNeeded() const
+{
+    if (!FParsed)
+        ParseValues(nullptr);
+}
+
+const std::string& TStringList::GetValue(const std::string& key) const
+{
+    parseIfNeeded();
+    auto it = FValues.find(key);
+    return it == FValues.end() ? UString::Empty() : it->second;
+}
+
+bool TStringList::KeyExists(const std::string& key) const
+{
+    parseIfNeeded();
+    return FValues.count(key) != 0;
+}
+
+void TStringList::SetValue(const std::string& key, const std::string& value)
+{
+    int i = ParseValues(&key);
+    if (i >= 0)
+        Delete(i);
+    Add(key + "=" + value, 0);
+}
+
+bool TStringList::DeleteKey(const std::string& key)
+{
+    int i = ParseValues(&key);
+    if (i < 0)
+        return false;
+    Delete(i);
+    return true;
+}
+
+std::string TStringList::GetKey(int index) const
+{
+    const std::string& text = FLines[(size_t)index].FText;
+    return Trim(text.substr(0, text.find('=')));
+}
+
+int TStringList::IndexOf(const std::string& s) const
+{
+    for (size_t i = 0; i < FLines.size(); ++i)
+        if (FLines[i].FText == s)
+            return (int)i;
+    return -1;
+}
+
+int TStringList::IndexOfIgnoreCase(const std::string& s) const
+{
+    for (size_t i = 0; i < FLines.size(); ++i)
+        if (CompareText(FLines[i].FText, s) == 0)
+            return (int)i;
+    return -1;
+}
+
+bool TStringList::AddIfNotExists(const std::string& s, unsigned char ignoreCase)
+{
+    if ((ignoreCase ? IndexOfIgnoreCase(s) : IndexOf(s)) >= 0)
+        return false;
+    Add(s, 0);
+    return true;
+}
+
+void TStringList::Add(const TStringList& other)
+{
+    ClearValues();
+    // A copy first, so that adding a list to itself appends the lines it held once.
+    const std::vector<TStringListElement> lines = other.FLines;
+    FLines.insert(FLines.end(), lines.begin(), lines.end());
+}
+
+void TStringList::Assign(const TStringList& other)
+{
+    if (&other == this)
+        return;
+    Clear();
+    Add(other);
+}
+
+void TStringList::Sort()
+{
+    ClearValues();
+    std::sort(FLines.begin(), FLines.end(),
+              [](const TStringListElement& a, const TStringListElement& b) { return a.FText < b.FText; });
+}
+
+std::string TStringList::GetText() const
+{
+    std::string text;
+    text.reserve((size_t)GetTextLen((int)FLineSeparator.size()));
+    for (const auto& line : FLines) {
+        text += line.FText;
+        text += FLineSeparator;
+    }
+    return text;
+}
+
+int TStringList::GetTextLen(int sepLen) const
+{
+    int len = 0;
+    for (const auto& line : FLines)
+        len += (int)line.FText.size() + sepLen;
+    return len;
+}
+
+void TStringList::SetCapacity(int n)
+{
+    if (n > 0)
+        FLines.reserve((size_t)n);
+}
+
+void TStringList::SetText(const char* text, int len)
+{
+    Clear();
+    if (text)
+        splitLines(FLines, text, len < 0 ? (size_t)-1 : (size_t)len, true);
+}
+
+void TStringList::SetText(const std::string& text)
+{
+    Clear();
+    splitLines(FLines, text.data(), text.size(), false);
+}
+
+bool TStringList::LoadFromFile(const std::string& fileName, unsigned char throwOnError)
+{
+    int size = 0;
+    std::string error;
+    void* data = getMemoryMappedFile(fileName, size, &error);
+    if (!data) {
+        if (throwOnError)
+            throw Exception(error);
+        return false;
+    }
+    SetText((const char*)data, size);
+    freeMemoryMappedFile(data);
+    return true;
+}
+
+bool TStringList::SaveToFile(const std::string& fileName, unsigned char throwOnError) const
+{
+    switch (WriteFileReplacing(fileName, GetText())) {
+    case fwOk:
+        return true;
+    case fwCannotOpen:
+        if (throwOnError)
+            throw Exception("could not open file " + fileName + " for writing");
+        return false;
+    case fwCannotWrite:
+        break;
+    }
+    if (throwOnError)
+        throw Exception(UString::FormatS1("Cannot write to file: %s", fileName));
+    return false;
+}
+
+} // namespace Tr

@@ -1,0 +1,243 @@
+#include "TempFolder.h"
+
+#include "core/TrFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Runs the test body with another working directory and HOME, and puts both back.
+class ScopedCwd
+{
+public:
+    explicit ScopedCwd(const std::string& dir)
+    {
+        char buf[PATH_MAX];
+        FOld = getcwd(buf, sizeof buf) ? buf : "/";
+        if (chdir(dir.c_str()) != 0)
+            ADD_FAILURE() << "cannot enter " << dir;
+    }
+    ~ScopedCwd()
+    {
+        if (chdir(FOld.c_str()) != 0)
+            ADD_FAILURE() << "cannot return to " << FOld;
+    }
+
+private:
+    std::string FOld;
+};
+
+class ScopedHome
+{
+public:
+    ScopedHome()
+    {
+        const char* home = getenv("HOME");
+        FHad = home != nullptr;
+        if (home)
+            FOld = home;
+    }
+    ~ScopedHome()
+    {
+        if (FHad)
+            setenv("HOME", FOld.c_str(), 1);
+        else
+            unsetenv("HOME");
+    }
+
+private:
+    bool FHad;
+    std::string FOld;
+};
+
+} // namespace
+
+TEST(Files, PathArithmetic)
+{
+    EXPECT_EQ(Tr::ExtractFileDir("/a/b.txt"), "/a");
+    EXPECT_EQ(Tr::ExtractFileDir("/b.txt"), "/");
+    EXPECT_EQ(Tr::ExtractFileDir("b.txt"), "");
+    EXPECT_EQ(Tr::ExtractFileName("/a/b.txt"), "b.txt");
+    EXPECT_EQ(Tr::ExtractFileName("b.txt"), "b.txt");
+    EXPECT_EQ(Tr::ExtractFileName("/a/"), "");
+    EXPECT_EQ(Tr::ExtractFileNameWithoutExtension("/x.y/song.syx"), "song");
+    EXPECT_EQ(Tr::ExtractFileNameWithoutExtension("/x.y/file"), "file");
+
+    EXPECT_EQ(Tr::ExtractFileExtension("/x/song.syx"), ".syx");
+    EXPECT_EQ(Tr::ExtractFileExtension("song.syx"), "") << "no '/' means no extension here";
+    EXPECT_EQ(Tr::ExtractFileExtension("/x.y/file"), "");
+    EXPECT_EQ(Tr::RemoveFileExtension("song.syx"), "song");
+    EXPECT_EQ(Tr::RemoveFileExtension("/x.y/file"), "/x.y/file");
+    EXPECT_EQ(Tr::RemoveFileExtension("/a/b.tar.gz"), "/a/b.tar");
+
+    EXPECT_EQ(Tr::ChangeFileExt("/x/app.exe", ".vzrs"), "/x/app.vzrs");
+    EXPECT_EQ(Tr::ChangeFileExt("/x.y/file", ".vzrs"), "/x.y/file.vzrs") << "a dot before the last '/' does not count";
+
+    EXPECT_EQ(Tr::AddLastBackSlash(""), "");
+    EXPECT_EQ(Tr::AddLastBackSlash("/a"), "/a/");
+    EXPECT_EQ(Tr::AddLastBackSlash("/a/"), "/a/");
+
+    EXPECT_FALSE(Tr::IsAbsoluteFilename("/"));
+    EXPECT_TRUE(Tr::IsAbsoluteFilename("/a"));
+    EXPECT_TRUE(Tr::IsAbsoluteFilename(" \"\t/a"));
+    EXPECT_FALSE(Tr::IsAbsoluteFilename("a/b"));
+    EXPECT_FALSE(Tr::IsAbsoluteFilename(""));
+    EXPECT_FALSE(Tr::IsAbsoluteFilename("\xC3\xA9/x")) << "bytes of a UTF-8 character are part of the name";
+
+    EXPECT_EQ(Tr::MakeAbsoluteFilename("b", "/a"), "/a/b");
+    EXPECT_EQ(Tr::MakeAbsoluteFilename("b", "/a/"), "/a/b");
+    EXPECT_EQ(Tr::MakeAbsoluteFilename("/c", "/a"), "/c");
+    EXPECT_EQ(Tr::MakeAbsoluteFilename("/", "/a"), "/a/");
+}
+
+TEST(Files, ForceDirectoriesAndFileTests)
+{
+    TempFolder dir;
+    const std::string deep = dir / "x/y";
+    EXPECT_TRUE(Tr::ForceDirectories(deep));
+    EXPECT_TRUE(Tr::DirExists(dir / "x"));
+    EXPECT_TRUE(Tr::DirExists(deep));
+    EXPECT_TRUE(Tr::ForceDirectories(deep)) << "an existing folder";
+    EXPECT_FALSE(Tr::ForceDirectories(""));
+
+    TempFolder::writeFile(dir / "plain", "data");
+    EXPECT_FALSE(Tr::ForceDirectories(dir / "plain")) << "a file of the same name is in the way";
+    EXPECT_FALSE(Tr::ForceDirectories(dir / "plain/sub"));
+
+    {
+        ScopedCwd cwd(dir.path());
+        EXPECT_TRUE(Tr::ForceDirectories("x/rel")) << "below an existing first folder";
+        EXPECT_TRUE(Tr::DirExists(dir / "x/rel"));
+        EXPECT_FALSE(Tr::ForceDirectories("a/b")) << "the parent of a is the empty text";
+        EXPECT_FALSE(Tr::DirOrFileExists(dir / "a"));
+        EXPECT_FALSE(Tr::ForceDirectories("b"));
+        EXPECT_FALSE(Tr::DirOrFileExists(dir / "b"));
+    }
+
+    EXPECT_TRUE(Tr::FileExists(dir / "plain"));
+    EXPECT_FALSE(Tr::FileExists(dir / "x"));
+    EXPECT_FALSE(Tr::DirExists(dir / "plain"));
+    EXPECT_TRUE(Tr::DirOrFileExists(dir / "plain"));
+    EXPECT_TRUE(Tr::DirOrFileExists(dir / "x"));
+    EXPECT_FALSE(Tr::DirOrFileExists(dir / "none"));
+    EXPECT_TRUE(Tr::FileIsReadOnly(dir / "none")) << "a missing file counts as read-only";
+    EXPECT_FALSE(Tr::FileIsReadOnly(dir / "plain"));
+
+    EXPECT_TRUE(Tr::FileRename(dir / "plain", dir / "renamed"));
+    EXPECT_FALSE(Tr::FileRename(dir / "plain", dir / "again"));
+    Tr::TruncateFile(dir / "renamed");
+    EXPECT_EQ(TempFolder::readFile(dir / "renamed"), "");
+    EXPECT_TRUE(Tr::FileDelete(dir / "renamed"));
+    EXPECT_FALSE(Tr::FileDelete(dir / "renamed"));
+}
+
+TEST(Files, TempFilenames)
+{
+    TempFolder dir;
+    EXPECT_EQ(Tr::GetTempFilename(dir.path()), dir / "temp1.tmp");
+    TempFolder::writeFile(dir / "temp1.tmp", "");
+    EXPECT_EQ(Tr::GetTempFilename(dir.path()), dir / "temp2.tmp");
+
+    TempFolder::writeFile(dir / "song.syx", "");
+    EXPECT_EQ(Tr::GetTempFilename(dir / "song.syx"), dir / "song.syx1.syx")
+        << "an existing file gives its folder, name and extension";
+    TempFolder::writeFile(dir / "noext", "");
+    EXPECT_EQ(Tr::GetTempFilename(dir / "noext"), dir / "noext1.tmp");
+    EXPECT_EQ(Tr::GetTempFilename(dir / "missing"), dir / "missing/temp1.tmp")
+        << "a path with nothing there is taken as the folder";
+
+    const std::string inTmp = Tr::GetTempFilename("");
+    EXPECT_EQ(inTmp.rfind("/tmp/temp", 0), 0u) << inTmp;
+    EXPECT_FALSE(Tr::FileExists(inTmp));
+}
+
+TEST(Files, WholeFileReadsAndTheirErrorTexts)
+{
+    TempFolder dir;
+    int size = -1;
+    std::string error;
+
+    TempFolder::writeFile(dir / "empty", "");
+    void* data = Tr::getMemoryMappedFile(dir / "empty", size, &error);
+    ASSERT_NE(data, nullptr) << error;
+    EXPECT_EQ(size, 0);
+    Tr::freeMemoryMappedFile(data);
+    Tr::freeMemoryMappedFile(nullptr);
+
+    TempFolder::writeFile(dir / "bytes", std::string("a\0b\xff", 4));
+    data = Tr::getMemoryMappedFile(dir / "bytes", size, &error);
+    ASSERT_NE(data, nullptr) << error;
+    EXPECT_EQ(std::string((const char*)data, (size_t)size), std::string("a\0b\xff", 4));
+    Tr::freeMemoryMappedFile(data);
+
+    size = -1;
+    EXPECT_EQ(Tr::getMemoryMappedFile(dir / "missing", size, &error), nullptr);
+    EXPECT_EQ(error, "error opening file: : " + dir / "missing");
+    EXPECT_EQ(size, -1) << "size is written only on success";
+    EXPECT_EQ(Tr::getMemoryMappedFile(dir / "missing", size, nullptr), nullptr);
+
+    // A sparse file takes no room on the disk.
+    const std::string huge = dir / "huge";
+    TempFolder::writeFile(huge, "");
+    ASSERT_EQ(truncate(huge.c_str(), 0x80000000LL), 0);
+    EXPECT_EQ(Tr::getMemoryMappedFile(huge, size, &error), nullptr);
+    EXPECT_EQ(error, "file too large (2GB limit): " + huge);
+
+    // The system's virtual files claim a size they do not deliver.
+    const std::string shortRead = "/sys/kernel/mm/transparent_hugepage/enabled";
+    if (Tr::FileExists(shortRead)) {
+        EXPECT_EQ(Tr::getMemoryMappedFile(shortRead, size, &error), nullptr);
+        EXPECT_EQ(error, "error reading file into buffer : " + shortRead);
+    }
+
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer reserves its own memory and cannot run under an address-space limit.
+#else
+    const std::string almostHuge = dir / "almost";
+    TempFolder::writeFile(almostHuge, "");
+    ASSERT_EQ(truncate(almostHuge.c_str(), 0x7ffffff0LL), 0);
+    rlimit old;
+    getrlimit(RLIMIT_AS, &old);
+    // Room for what the process uses now and 512 MB more, far from the 2 GB asked for.
+    unsigned long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    ASSERT_GT(pages, 0u);
+    rlimit tight = old;
+    tight.rlim_cur = pages * (unsigned long)sysconf(_SC_PAGESIZE) + 512UL * 1024 * 1024;
+    setrlimit(RLIMIT_AS, &tight);
+    void* none = Tr::getMemoryMappedFile(almostHuge, size, &error);
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(error, "out of memory (trying to allocate 2147483632 bytes).");
+#endif
+}
+
+TEST(Files, HomeSettingsAndDocumentsFolders)
+{
+    ScopedHome keep;
+    setenv("HOME", "/home/tester", 1);
+    EXPECT_EQ(Tr::getHomeDirectory(), "/home/tester");
+    EXPECT_EQ(Tr::getVuskSettingsBaseDir(), "/home/tester/.Quorva Tindral");
+    EXPECT_EQ(Tr::getMyDocumentsDirectory(), "/home/tester/Documents");
+
+    unsetenv("HOME");
+    const passwd* pw = getpwuid(getuid());
+    ASSERT_NE(pw, nullptr) << "the test user has no entry in the user database";
+    EXPECT_EQ(Tr::getHomeDirectory(), pw->pw_dir) << "without HOME the user database answers";
+    EXPECT_EQ(Tr::getVuskSettingsBaseDir(), std::string(pw->pw_dir) + "/.Quorva Tindral");
+}
+
+TEST(Files, MilliTimeAndSleep)
+{
+    const int before = Tr::getMilliTime();
+    EXPECT_GE(before, 0);
+    Tr::SleepMillis(50);
+    const int after = Tr::getMilliTime();
+    EXPECT_GE(after - before, 45);
+    Tr::SleepMillis(0);
+}

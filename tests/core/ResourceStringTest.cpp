@@ -1,0 +1,49 @@
+#include "TempFolder.h"
+
+#include "core/TrUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <unistd.h>
+
+// "Language.ini" is read once per process, on the first call, from the working directory. This
+// test is the only one in this program that asks for translated texts, so its first call is the
+// process's first: it changes into a folder holding a translation file before that call. (ctest
+// runs every test in a process of its own; a run of the whole program in one process works as
+// long as no other test calls ResourceString.)
+TEST(ResourceString, ReadsLanguageIniOnceFromTheWorkingDirectory)
+{
+    TempFolder dir;
+    TempFolder::writeFile(dir / "Language.ini",
+                          "[strings]\n"
+                          "MIDI IN=MIDI-Eingang\n"
+                          "Cannot open %s=%s kann nicht ge\xC3\xB6" "ffnet werden\n"
+                          "\n"
+                          "[other]\n"
+                          "MIDI OUT=MIDI-Ausgang\n");
+
+    char buf[PATH_MAX];
+    const std::string oldCwd = getcwd(buf, sizeof buf) ? buf : "/";
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    const std::string first = Tr::UString::ResourceString("MIDI IN");
+    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+
+    EXPECT_EQ(first, "MIDI-Eingang");
+    EXPECT_EQ(Tr::UString::ResourceString("Cannot open %s"), "%s kann nicht ge\xC3\xB6" "ffnet werden");
+    EXPECT_EQ(Tr::UString::ResourceString("MIDI OUT"), "MIDI OUT") << "other sections are not used";
+    EXPECT_EQ(Tr::UString::ResourceString("midi in"), "midi in") << "keys are compared exactly";
+    EXPECT_EQ(Tr::UString::ResourceString("Not translated"), "Not translated");
+    EXPECT_EQ(Tr::UString::ResourceString(""), "");
+
+    // Neither a changed file nor its removal reaches a running process.
+    TempFolder::writeFile(dir / "Language.ini", "[strings]\nMIDI IN=changed\nNot translated=now\n");
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    const std::string again = Tr::UString::ResourceString("MIDI IN");
+    const std::string stillUntranslated = Tr::UString::ResourceString("Not translated");
+    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+    EXPECT_EQ(again, "MIDI-Eingang");
+    EXPECT_EQ(stillUntranslated, "Not translated");
+    ASSERT_EQ(unlink((dir / "Language.ini").c_str()), 0);
+    EXPECT_EQ(Tr::UString::ResourceString("MIDI IN"), "MIDI-Eingang");
+}
