@@ -173,7 +173,11 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
         const std::string name = d->GetName();
         if (!FDevListValid)
             RefreshDevList(1, 0);   // nested: only asks this refresh to loop again
-        int byName = IndexByName(name, isInput);
+        // An entry of this back end wins over a like-named one of another back end; else every
+        // scan would find the other one first and append yet another entry for this port.
+        int byName = IndexByNameAndType(name, isInput, type, 0);
+        if (byName < 0)
+            byName = IndexByName(name, isInput);
         const int byDesc = IndexByDescriptor(isInput, d);
         if (byName >= 0)
         {
