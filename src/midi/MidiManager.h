@@ -198,6 +198,7 @@ private:
 
     bool SendToPort(TMidiDeviceBase* dev, const unsigned char* data, int len);
     bool RunOutFilters(int id, const unsigned char*& data, int& len);
+    bool SendToOpenOutput(int id, const unsigned char*& data, int& len, bool& sent);
     MMDevIn* InputEntry(int id);
 
     void SaveList(TIniFile& ini, unsigned char isInput);

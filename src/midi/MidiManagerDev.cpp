@@ -117,6 +117,16 @@ void MidiManagerDev::ReplaceDevice(TMidiDeviceBase* dev)
     SetDescriptor(FDescriptor.get());
 }
 
+void MidiManagerDev::BindAliases(TAliasType type)
+{
+    // An absent entry keeps its old list; the manager has unbound those aliases already.
+    if (!FExists)
+        return;
+    TMidiAliasManager::instance()->FillAliasListByDevice(GetName(), type, FAliases);
+    for (int i = FAliases.Count() - 1; i >= 0; --i)
+        FAliases[i]->FUserID = FIndex;
+}
+
 TMidiDeviceBase* MidiManagerDev::GetDev()
 {
     if (!FDev)
@@ -154,11 +164,7 @@ void MMDevIn::CreateDevice()
 
 void MMDevIn::RebuildAliasList()
 {
-    if (!FExists)
-        return;
-    TMidiAliasManager::instance()->FillAliasListByDevice(GetName(), aliasMidiIn, FAliases);
-    for (int i = FAliases.Count() - 1; i >= 0; --i)
-        FAliases[i]->FUserID = FIndex;
+    BindAliases(aliasMidiIn);
 }
 
 void MMDevIn::RebuildThruList()
@@ -237,11 +243,7 @@ void MMDevOut::CreateDevice()
 
 void MMDevOut::RebuildAliasList()
 {
-    if (!FExists)
-        return;
-    TMidiAliasManager::instance()->FillAliasListByDevice(GetName(), aliasMidiOut, FAliases);
-    for (int i = FAliases.Count() - 1; i >= 0; --i)
-        FAliases[i]->FUserID = FIndex;
+    BindAliases(aliasMidiOut);
 }
 
 void MMDevOut::AssignFrom(const MidiManagerDev& o)

@@ -62,6 +62,8 @@ protected:
     void InstallDevice(TMidiDeviceBase* dev);
     // Closes and deletes the port object.
     void DropDevice();
+    // Refills the bound aliases of that type and gives them this entry's index.
+    void BindAliases(TAliasType type);
 
     int FIndex;
     std::unique_ptr<MidiDeviceDescriptor> FDescriptor;   // never null

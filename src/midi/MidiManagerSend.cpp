@@ -40,6 +40,21 @@ bool MidiManager::RunOutFilters(int id, const unsigned char*& data, int& len)
     return true;
 }
 
+// Sends to output id when it is present and open; sent becomes true when the port accepted. False
+// when an output filter ended the send, which counts as sent; a filter's changes of data and len
+// hold for the later ports too.
+bool MidiManager::SendToOpenOutput(int id, const unsigned char*& data, int& len, bool& sent)
+{
+    MMDevOut* e = FOutDevs[id];
+    if (!e->FExists || !e->IsOpen())
+        return true;
+    if (!RunOutFilters(id, data, len))
+        return false;
+    if (SendToPort(e->FDev.get(), data, len))
+        sent = true;
+    return true;
+}
+
 bool MidiManager::SendMessageAllDevs(const unsigned char* data, int len)
 {
     if (FSuspended)
@@ -49,16 +64,8 @@ bool MidiManager::SendMessageAllDevs(const unsigned char* data, int len)
         return false;
     bool sent = false;
     for (int i = count - 1; i >= 0; --i)
-    {
-        MMDevOut* e = FOutDevs[i];
-        if (!e->FExists || !e->IsOpen())
-            continue;
-        // A filter that ends the send counts as sent; its changes hold for the later ports too.
-        if (!RunOutFilters(i, data, len))
+        if (!SendToOpenOutput(i, data, len, sent))
             return true;
-        if (SendToPort(e->FDev.get(), data, len))
-            sent = true;
-    }
     return sent;
 }
 
@@ -86,13 +93,8 @@ bool MidiManager::SendMessageToAliasList(TMidiAliasList& list, const unsigned ch
         const int id = alias->FUserID;
         if (id < 0 || id >= FOutDevs.Count() || alias->FType != aliasMidiOut)
             continue;
-        MMDevOut* e = FOutDevs[id];
-        if (!e->FExists || !e->IsOpen())
-            continue;
-        if (!RunOutFilters(id, data, len))
+        if (!SendToOpenOutput(id, data, len, sent))
             return true;
-        if (SendToPort(e->FDev.get(), data, len))
-            sent = true;
     }
     return sent;
 }
