@@ -1,16 +1,13 @@
-// TEMPORARY STAND-IN until the thread library's TrTimer.h lands on main: the same declarations, with
-// inline bodies so that no source file has to go when the real one arrives. On merge take main's
-// version of this file.
 #pragma once
 
 #include <juce_events/juce_events.h>
 
 #include <string>
-#include <utility>
 
 namespace Tr
 {
 
+// Told on every tick of a timer, on the GUI message thread.
 class TTimerListener
 {
 public:
@@ -20,26 +17,21 @@ protected:
     ~TTimerListener() = default;
 };
 
+// A named, repeating millisecond timer, created disabled with a period of 1000 ms. Library code
+// holds timers through this class and makes them with CreateTimer.
 class TTimer
 {
 public:
-    explicit TTimer(TTimerListener* listener, std::string name = {}) : FOnTimer(listener), FName(std::move(name)) {}
-    virtual ~TTimer() = default;
+    explicit TTimer(TTimerListener* listener, std::string name = {});
+    virtual ~TTimer();
     TTimer(const TTimer&) = delete;
     TTimer& operator=(const TTimer&) = delete;
 
-    virtual unsigned char IsEnabled() { return FEnabled; }
-    virtual void SetEnabled(unsigned char enabled) = 0;
-    virtual int GetInterval() { return FInterval; }
-    virtual void SetInterval(int ms)
-    {
-        FInterval = ms;
-        if (FEnabled)
-        {
-            SetEnabled(0);
-            SetEnabled(1);
-        }
-    }
+    virtual unsigned char IsEnabled();
+    virtual void SetEnabled(unsigned char enabled) = 0;      // any non-zero value enables
+    virtual int GetInterval();
+    // A running timer restarts its period from now; a stopped one keeps the period for its next start.
+    virtual void SetInterval(int ms);
 
     TTimerListener* GetOnTimer() const { return FOnTimer; }
     void SetOnTimer(TTimerListener* listener) { FOnTimer = listener; }
@@ -51,32 +43,18 @@ protected:
     std::string FName;
 };
 
+// The timer on the toolkit's timer service: every tick reaches the listener on the message thread.
 class JuceTimer : public TTimer, public juce::Timer
 {
 public:
-    explicit JuceTimer(TTimerListener* listener, std::string name = {}) : TTimer(listener, std::move(name)) {}
+    explicit JuceTimer(TTimerListener* listener, std::string name = {});
 
-    void SetEnabled(unsigned char enabled) override
-    {
-        const unsigned char wanted = enabled ? 1 : 0;
-        if (wanted == FEnabled)
-            return;
-        FEnabled = wanted;
-        if (FEnabled)
-            startTimer(FInterval);
-        else
-            stopTimer();
-    }
-    void timerCallback() override
-    {
-        if (IsEnabled() && FOnTimer)
-            FOnTimer->OnTimer();
-    }
+    void SetEnabled(unsigned char enabled) override;
+    void timerCallback() override;
 };
 
-inline TTimer* CreateTimer(TTimerListener* listener, const std::string& name)
-{
-    return new JuceTimer(listener, name);
-}
+// Makes a disabled timer with a period of 1000 ms; the caller owns it and deletes it through the
+// returned pointer.
+TTimer* CreateTimer(TTimerListener* listener, const std::string& name);
 
 } // namespace Tr

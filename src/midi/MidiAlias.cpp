@@ -213,14 +213,15 @@ std::string TMidiAliasList::ExportToString(TAliasType type)
 int TMidiAliasList::ImportFromString(const std::string& s, int start, TAliasType type)
 {
     const int length = static_cast<int>(s.size());
-    if (start < 0 || start > length || s.compare(start, MidiAliasMagic.size(), MidiAliasMagic) != 0) {
+    if (start < 0 || start > length
+        || s.compare(static_cast<std::size_t>(start), MidiAliasMagic.size(), MidiAliasMagic) != 0) {
         Clear();
         return 0;
     }
     const int r = length - start;
     if (r < ExportHeaderLength)
         throw Exception("illegal ini format");
-    const int n = HexToInt(s.substr(start + 4, 4));
+    const int n = HexToInt(s.substr(static_cast<std::size_t>(start) + 4, 4));
     if (n < 1) {
         Clear();
         return ExportHeaderLength;
@@ -228,7 +229,7 @@ int TMidiAliasList::ImportFromString(const std::string& s, int start, TAliasType
     // All names are read before anything changes, so a damaged text leaves the list and the alias
     // manager as they were.
     std::vector<std::string> names;
-    names.reserve(n);
+    names.reserve(static_cast<std::size_t>(n));
     int pos = ExportHeaderLength;
     for (int i = 0; i < n; ++i) {
         std::string name;
@@ -272,7 +273,7 @@ TMidiAliasManager* TMidiAliasManager::instance()
     if (inst)
         return inst;
     if (hadAlreadyBeenDestroyed)
-        AssertionFailed(__FILE__, __LINE__, "FALSE");
+        TR_FAIL();
     new TMidiAliasManager(); // the shutdown registry owns it from here on
     return inst;
 }
@@ -321,22 +322,14 @@ void TMidiAliasManager::BeginUpdate()
 
 void TMidiAliasManager::EndUpdate()
 {
-    --FUpdateCount;
-    if (FUpdateCount == 0 && FChangePending) {
-        // Cleared first: a listener that opens and closes a bracket of its own must not deliver
-        // this notification a second time.
-        FChangePending = 0;
-        TellListeners(FListeners, &TMidiAliasChangeListener::OnMidiAliasListChanged);
-    }
+    CloseUpdateBracket(FListeners, FUpdateCount, FChangePending,
+        &TMidiAliasChangeListener::OnMidiAliasListChanged);
 }
 
 void TMidiAliasManager::FireAliasChangeEvent()
 {
-    if (FUpdateCount > 0) {
-        FChangePending = 1;
-        return;
-    }
-    TellListeners(FListeners, &TMidiAliasChangeListener::OnMidiAliasListChanged);
+    FireOrHoldBack(FListeners, FUpdateCount, FChangePending,
+        &TMidiAliasChangeListener::OnMidiAliasListChanged);
 }
 
 int TMidiAliasManager::GetCount()

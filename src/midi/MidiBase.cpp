@@ -1,24 +1,13 @@
 #include "midi/MidiBase.h"
 
 #include "core/TrAssert.h"
+#include "midi/MidiLockHold.h"
 #include "midi/MidiUtil.h"
 
 namespace Tr
 {
 namespace
 {
-class DeviceLockHold
-{
-public:
-    explicit DeviceLockHold(TLock& lock) : FLock(lock) { FLock.Enter(); }
-    ~DeviceLockHold() { FLock.Leave(); }
-    DeviceLockHold(const DeviceLockHold&) = delete;
-    DeviceLockHold& operator=(const DeviceLockHold&) = delete;
-
-private:
-    TLock& FLock;
-};
-
 constexpr unsigned char SysExStart = 0xF0;
 constexpr unsigned char SysExEnd = 0xF7;
 constexpr unsigned char TimingClock = 0xF8;
@@ -53,7 +42,7 @@ void TMidiDeviceBase::Open()
     if (IsOpen())
         return;
     {
-        DeviceLockHold hold(FLock);
+        MidiLockHold hold(FLock);
         OpenImpl();
     }
     // A back end may return without an exception and still have failed to open; only an open
@@ -71,7 +60,7 @@ void TMidiDeviceBase::Close()
     {
         if (handle != nullptr)
         {
-            DeviceLockHold hold(FLock);
+            MidiLockHold hold(FLock);
             CloseImpl(handle);
         }
     }

@@ -3,6 +3,7 @@
 #include "core/TrFiles.h"
 #include "core/TrStringList.h"
 #include "core/TrUtil.h"
+#include "midi/MidiLockHold.h"
 
 #include <algorithm>
 #include <vector>
@@ -11,18 +12,6 @@ namespace Tr
 {
 namespace
 {
-class FactoryLockHold
-{
-public:
-    explicit FactoryLockHold(TLock& lock) : FLock(lock) { FLock.Enter(); }
-    ~FactoryLockHold() { FLock.Leave(); }
-    FactoryLockHold(const FactoryLockHold&) = delete;
-    FactoryLockHold& operator=(const FactoryLockHold&) = delete;
-
-private:
-    TLock& FLock;
-};
-
 bool SameDirection(unsigned char a, unsigned char b)
 {
     return (a == 0) == (b == 0);
@@ -139,7 +128,7 @@ void MidiDeviceFactory::requireCache()
     if (last != 0 && elapsed >= 0 && elapsed <= 1499)
         return;
 
-    FactoryLockHold hold(FLock);
+    MidiLockHold hold(FLock);
     std::vector<MidiDeviceDescriptor*> renumber;
     for (unsigned char isInput = 0; isInput <= 1; ++isInput)
     {
@@ -192,7 +181,7 @@ void MidiDeviceFactory::NumberDuplicates(TList<MidiDeviceDescriptor*>& cache, st
 void MidiDeviceFactory::GetDeviceList(unsigned char isInput, TList<MidiDeviceDescriptor*>& out)
 {
     requireCache();
-    FactoryLockHold hold(FLock);
+    MidiLockHold hold(FLock);
     TList<MidiDeviceDescriptor*>& cache = CacheOf(isInput);
     const int n = cache.Count();
     while (out.Count() > n)
@@ -228,7 +217,7 @@ void MidiDeviceFactory::GetPublicDeviceNameList(unsigned char isInput, TStringLi
 void MidiDeviceFactory::FillNameList(unsigned char isInput, TStringList& out, bool publicNames)
 {
     requireCache();
-    FactoryLockHold hold(FLock);
+    MidiLockHold hold(FLock);
     out.Clear();
     TList<MidiDeviceDescriptor*>& cache = CacheOf(isInput);
     for (int i = 0; i < cache.Count(); ++i)
@@ -242,7 +231,7 @@ void MidiDeviceFactory::FillNameList(unsigned char isInput, TStringList& out, bo
 
 void MidiDeviceFactory::SetCacheCount(unsigned char isInput, int count, unsigned char grow)
 {
-    FactoryLockHold hold(FLock);
+    MidiLockHold hold(FLock);
     TList<MidiDeviceDescriptor*>& cache = CacheOf(isInput);
     const int keep = std::max(count, 0);
     while (cache.Count() > keep)

@@ -57,4 +57,32 @@ void TellListeners(TList<L*>& listeners, void (L::*operation)())
     }
 }
 
+// The notification step of a change: held back while an update bracket is open (updateCount > 0),
+// otherwise delivered at once.
+template <class L>
+void FireOrHoldBack(TList<L*>& listeners, int updateCount, unsigned char& changePending,
+                    void (L::*operation)())
+{
+    if (updateCount > 0) {
+        changePending = 1;
+        return;
+    }
+    TellListeners(listeners, operation);
+}
+
+// Closes one level of an update bracket; the outermost one delivers a held-back change once. The
+// count is not clamped: an unmatched close leaves it below zero.
+template <class L>
+void CloseUpdateBracket(TList<L*>& listeners, int& updateCount, unsigned char& changePending,
+                        void (L::*operation)())
+{
+    --updateCount;
+    if (updateCount != 0 || !changePending)
+        return;
+    // Cleared first: a listener that opens and closes a bracket of its own must not deliver this
+    // notification a second time.
+    changePending = 0;
+    TellListeners(listeners, operation);
+}
+
 } // namespace Tr

@@ -3,6 +3,7 @@
 
 #include "core/TrUtil.h"
 #include "midi/MidiListenerList.h"
+#include "midi/MidiLockHold.h"
 
 #include <memory>
 #include <vector>
@@ -31,19 +32,6 @@ public:
         Clear();
     }
 };
-
-// Leaves the manager's refresh lock on every way out.
-class LockHold
-{
-public:
-    explicit LockHold(TLock& lock) : FLock(lock) { FLock.Enter(); }
-    ~LockHold() { FLock.Leave(); }
-    LockHold(const LockHold&) = delete;
-    LockHold& operator=(const LockHold&) = delete;
-
-private:
-    TLock& FLock;
-};
 } // namespace
 
 bool MidiManager::RefreshDevList(unsigned char forceNotify, unsigned char /*unused*/)
@@ -52,7 +40,7 @@ bool MidiManager::RefreshDevList(unsigned char forceNotify, unsigned char /*unus
     FDevListValid = 1;
     bool changed = forced;
     {
-        LockHold hold(FLock);
+        MidiLockHold hold(FLock);
         if (FRefreshing)
         {
             FRefreshAgain = 1;

@@ -224,7 +224,7 @@ TMidiRouter* TMidiRouter::instance()
     if (inst)
         return inst;
     if (hadAlreadyBeenDestroyed)
-        AssertionFailed(__FILE__, __LINE__, "FALSE");
+        TR_FAIL();
     new TMidiRouter(); // the shutdown registry owns it from here on
     return inst;
 }
@@ -269,21 +269,14 @@ void TMidiRouter::BeginUpdate()
 
 void TMidiRouter::EndUpdate()
 {
-    --FUpdateCount;
-    if (FUpdateCount == 0 && FChangePending) {
-        // Cleared first, so that a listener's own bracket cannot deliver it a second time.
-        FChangePending = 0;
-        TellListeners(FListeners, &TMidiRouteChangeListener::OnMidiRouteListChanged);
-    }
+    CloseUpdateBracket(FListeners, FUpdateCount, FChangePending,
+        &TMidiRouteChangeListener::OnMidiRouteListChanged);
 }
 
 void TMidiRouter::FireRouterChangeEvent()
 {
-    if (FUpdateCount > 0) {
-        FChangePending = 1;
-        return;
-    }
-    TellListeners(FListeners, &TMidiRouteChangeListener::OnMidiRouteListChanged);
+    FireOrHoldBack(FListeners, FUpdateCount, FChangePending,
+        &TMidiRouteChangeListener::OnMidiRouteListChanged);
 }
 
 int TMidiRouter::AddRoute(TMidiAlias* in, TMidiAlias* out)

@@ -4,58 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-namespace {
-
-// Runs the test body with another working directory and HOME, and puts both back.
-class ScopedCwd
-{
-public:
-    explicit ScopedCwd(const std::string& dir)
-    {
-        char buf[PATH_MAX];
-        FOld = getcwd(buf, sizeof buf) ? buf : "/";
-        if (chdir(dir.c_str()) != 0)
-            ADD_FAILURE() << "cannot enter " << dir;
-    }
-    ~ScopedCwd()
-    {
-        if (chdir(FOld.c_str()) != 0)
-            ADD_FAILURE() << "cannot return to " << FOld;
-    }
-
-private:
-    std::string FOld;
-};
-
-class ScopedHome
-{
-public:
-    ScopedHome()
-    {
-        const char* home = getenv("HOME");
-        FHad = home != nullptr;
-        if (home)
-            FOld = home;
-    }
-    ~ScopedHome()
-    {
-        if (FHad)
-            setenv("HOME", FOld.c_str(), 1);
-        else
-            unsetenv("HOME");
-    }
-
-private:
-    bool FHad;
-    std::string FOld;
-};
-
-} // namespace
 
 TEST(Files, PathArithmetic)
 {
@@ -111,6 +62,7 @@ TEST(Files, ForceDirectoriesAndFileTests)
 
     {
         ScopedCwd cwd(dir.path());
+        ASSERT_TRUE(cwd.entered());
         EXPECT_TRUE(Tr::ForceDirectories("x/rel")) << "below an existing first folder";
         EXPECT_TRUE(Tr::DirExists(dir / "x/rel"));
         EXPECT_FALSE(Tr::ForceDirectories("a/b")) << "the parent of a is the empty text";
@@ -219,17 +171,22 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
 
 TEST(Files, HomeSettingsAndDocumentsFolders)
 {
-    ScopedHome keep;
+    const char* oldHome = getenv("HOME");
+    const std::string keep = oldHome ? oldHome : "";
     setenv("HOME", "/home/tester", 1);
     EXPECT_EQ(Tr::getHomeDirectory(), "/home/tester");
     EXPECT_EQ(Tr::getVuskSettingsBaseDir(), "/home/tester/.Quorva Tindral");
     EXPECT_EQ(Tr::getMyDocumentsDirectory(), "/home/tester/Documents");
 
     unsetenv("HOME");
+    const std::string fallback = Tr::getHomeDirectory();
+    const std::string settings = Tr::getVuskSettingsBaseDir();
+    if (oldHome)
+        setenv("HOME", keep.c_str(), 1);
     const passwd* pw = getpwuid(getuid());
     ASSERT_NE(pw, nullptr) << "the test user has no entry in the user database";
-    EXPECT_EQ(Tr::getHomeDirectory(), pw->pw_dir) << "without HOME the user database answers";
-    EXPECT_EQ(Tr::getVuskSettingsBaseDir(), std::string(pw->pw_dir) + "/.Quorva Tindral");
+    EXPECT_EQ(fallback, pw->pw_dir) << "without HOME the user database answers";
+    EXPECT_EQ(settings, std::string(pw->pw_dir) + "/.Quorva Tindral");
 }
 
 TEST(Files, MilliTimeAndSleep)

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <unistd.h>
 
 // "Language.ini" is read once per process, on the first call, from the working directory. This
@@ -23,11 +22,12 @@ TEST(ResourceString, ReadsLanguageIniOnceFromTheWorkingDirectory)
                           "[other]\n"
                           "MIDI OUT=MIDI-Ausgang\n");
 
-    char buf[PATH_MAX];
-    const std::string oldCwd = getcwd(buf, sizeof buf) ? buf : "/";
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    const std::string first = Tr::UString::ResourceString("MIDI IN");
-    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+    std::string first;
+    {
+        ScopedCwd cwd(dir.path());
+        ASSERT_TRUE(cwd.entered());
+        first = Tr::UString::ResourceString("MIDI IN");
+    }
 
     EXPECT_EQ(first, "MIDI-Eingang");
     EXPECT_EQ(Tr::UString::ResourceString("Cannot open %s"), "%s kann nicht ge\xC3\xB6" "ffnet werden");
@@ -38,12 +38,11 @@ TEST(ResourceString, ReadsLanguageIniOnceFromTheWorkingDirectory)
 
     // Neither a changed file nor its removal reaches a running process.
     TempFolder::writeFile(dir / "Language.ini", "[strings]\nMIDI IN=changed\nNot translated=now\n");
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    const std::string again = Tr::UString::ResourceString("MIDI IN");
-    const std::string stillUntranslated = Tr::UString::ResourceString("Not translated");
-    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
-    EXPECT_EQ(again, "MIDI-Eingang");
-    EXPECT_EQ(stillUntranslated, "Not translated");
+    {
+        ScopedCwd cwd(dir.path());
+        EXPECT_EQ(Tr::UString::ResourceString("MIDI IN"), "MIDI-Eingang");
+        EXPECT_EQ(Tr::UString::ResourceString("Not translated"), "Not translated");
+    }
     ASSERT_EQ(unlink((dir / "Language.ini").c_str()), 0);
     EXPECT_EQ(Tr::UString::ResourceString("MIDI IN"), "MIDI-Eingang");
 }

@@ -203,6 +203,13 @@ TEST(StringList, LoadsAndSavesFiles)
     EXPECT_EQ(linesOf(back), linesOf(list));
     EXPECT_EQ(back.GetValue("two"), "2");
 
+    // Saving through a link replaces the file it points to and keeps the link.
+    const std::string link = dir / "link.txt";
+    std::filesystem::create_symlink(file, link);
+    EXPECT_TRUE(listOf({"via link"}).SaveToFile(link, 1));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(TempFolder::readFile(file), "via link\n");
+
     const std::string missing = dir / "missing.txt";
     EXPECT_FALSE(back.LoadFromFile(missing, 0));
     EXPECT_EQ(back.Count(), 3) << "a failed load keeps the lines";

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 class TempFolder
 {
@@ -80,4 +81,29 @@ public:
 private:
     rlimit FOld;
     void (*FOldHandler)(int);
+};
+
+// Works in another folder for as long as it lives.
+class ScopedCwd
+{
+public:
+    explicit ScopedCwd(const std::string& dir)
+    {
+        std::error_code ec;
+        FOld = std::filesystem::current_path(ec).string();
+        FEntered = chdir(dir.c_str()) == 0;
+    }
+    ~ScopedCwd()
+    {
+        if (chdir(FOld.c_str()) != 0)
+            std::abort();
+    }
+    ScopedCwd(const ScopedCwd&) = delete;
+    ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+    bool entered() const { return FEntered; }
+
+private:
+    std::string FOld;
+    bool FEntered;
 };

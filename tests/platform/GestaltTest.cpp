@@ -35,10 +35,6 @@ TEST(Gestalt, OsVersionOfTheRunningKernel)
     ASSERT_EQ(uname(&names), 0);
     const long kernelMajor = strtol(names.release, nullptr, 10);
     EXPECT_EQ(Tr::getOSVersionMajor(), kernelMajor < 19 ? kernelMajor : 19);
-    EXPECT_EQ(Tr::getOSVersionMajor(), ((Tr::MacVersion >> 8) & 0xFF) >= 16 ? ((Tr::MacVersion >> 8) & 0xFF) - 6
-                                                                             : (Tr::MacVersion >> 8) & 0xFF);
-    EXPECT_EQ(Tr::getOSVersionMinor(), (Tr::MacVersion >> 4) & 0xF);
-    EXPECT_EQ(Tr::getOSVersionMinorMinor(), Tr::MacVersion & 0xF);
 
     const std::string text = Tr::getOSVersionString();
     EXPECT_TRUE(std::regex_match(text, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+"))) << text;
@@ -48,6 +44,10 @@ TEST(Gestalt, OsVersionOfTheRunningKernel)
     const int saved = Tr::MacVersion;
     Tr::MacVersion = 0x1058;
     EXPECT_EQ(Tr::getOSVersionMajor(), 10);
+    EXPECT_EQ(Tr::getOSVersionMinor(), 5);
+    EXPECT_EQ(Tr::getOSVersionMinorMinor(), 8);
     EXPECT_EQ(Tr::getOSVersionString(), "10.5.8");
+    Tr::MacVersion = 0x05A7;
+    EXPECT_EQ(Tr::getOSVersionString(), "5.10.7");
     Tr::MacVersion = saved;
 }
