@@ -18,40 +18,21 @@ public:
     std::string FName;
 };
 
-// The registry holds the AutoDelete part, which here is not the first base.
-class OtherBase
-{
-public:
-    virtual ~OtherBase() = default;
-    int FPadding = 42;
-};
-
-class SecondBase : public OtherBase, public Tr::AutoDelete
-{
-public:
-    ~SecondBase() override { deleted.push_back("second-base " + std::to_string(FPadding)); }
-};
-
-class DeletesOther : public Tracked
-{
-public:
-    DeletesOther(std::string name, Tracked* other) : Tracked(std::move(name)), FOther(other) {}
-    ~DeletesOther() override { delete FOther; }
-    Tracked* FOther;
-};
-
-class CreatesLate : public Tracked
+// What a destructor run by the shutdown walk may do: delete a later object, register a new one,
+// or call shutdown again.
+class BusyDestructor : public Tracked
 {
 public:
     using Tracked::Tracked;
-    ~CreatesLate() override { new Tracked("late"); }
-};
-
-class CallsShutdown : public Tracked
-{
-public:
-    using Tracked::Tracked;
-    ~CallsShutdown() override { Tr::VuskSystem::shutdown(); }
+    ~BusyDestructor() override
+    {
+        delete FOther;
+        if (FCreate)
+            new Tracked("late");
+        Tr::VuskSystem::shutdown();
+    }
+    Tracked* FOther = nullptr;
+    bool FCreate = false;
 };
 
 class Registry : public ::testing::Test
@@ -77,33 +58,24 @@ TEST_F(Registry, DeletesInRegistrationOrderAndSkipsNullEntries)
 {
     auto* a = new Tracked("a");
     auto* b = new Tracked("b");
-    new SecondBase();
-    new Tracked("d");
+    new Tracked("c");
     Tr::VuskSystem::AddAutoDelete(a);
-    EXPECT_EQ(entries(), 4) << "registering twice leaves one entry";
+    EXPECT_EQ(entries(), 3) << "registering twice leaves one entry";
 
     delete b;
-    EXPECT_EQ(entries(), 4) << "a destroyed object leaves its entry";
+    EXPECT_EQ(entries(), 3) << "a destroyed object leaves its entry";
     EXPECT_EQ((*Tr::VuskSystem::GetAutoDeletes())[1], nullptr);
-    EXPECT_TRUE(Tr::VuskSystem::hasAutoDeletes());
 
     Tr::VuskSystem::shutdown();
-    EXPECT_EQ(deleted, (std::vector<std::string>{"b", "a", "second-base 42", "d"}));
+    EXPECT_EQ(deleted, (std::vector<std::string>{"b", "a", "c"}));
     EXPECT_FALSE(Tr::VuskSystem::hasAutoDeletes());
     EXPECT_EQ(Tr::VuskSystem::GetAutoDeletes(), nullptr);
     Tr::VuskSystem::shutdown();
-    EXPECT_EQ(deleted.size(), 4u) << "a second shutdown does nothing";
-}
+    EXPECT_EQ(deleted.size(), 3u) << "a second shutdown does nothing";
 
-TEST_F(Registry, NullEntryKeepsRegistryAliveUntilShutdown)
-{
-    EXPECT_FALSE(Tr::VuskSystem::hasAutoDeletes());
     delete new Tracked("only");
-    EXPECT_TRUE(Tr::VuskSystem::hasAutoDeletes()) << "null entries count";
+    EXPECT_TRUE(Tr::VuskSystem::hasAutoDeletes()) << "a null entry keeps the registry until shutdown";
     Tr::VuskSystem::shutdown();
-    EXPECT_EQ(deleted, std::vector<std::string>{"only"});
-    EXPECT_FALSE(Tr::VuskSystem::hasAutoDeletes());
-
     new Tracked("after");
     EXPECT_EQ(entries(), 1) << "an object made after shutdown starts a new registry";
 }
@@ -112,15 +84,13 @@ TEST_F(Registry, DestructorsThatDeleteRegisterOrShutDownKeepTheWalkValid)
 {
     new Tracked("first");
     // The victim is registered after its deleter, so the walk reaches the deleter first.
-    auto* deleter = new DeletesOther("deleter", nullptr);
-    auto* victim = new Tracked("victim");
-    deleter->FOther = victim;
-    new CreatesLate("creator");
-    new CallsShutdown("reentrant");
+    auto* deleter = new BusyDestructor("deleter");
+    deleter->FOther = new Tracked("victim");
+    (new BusyDestructor("creator"))->FCreate = true;
     new Tracked("last");
 
     Tr::VuskSystem::shutdown();
-    EXPECT_EQ(deleted, (std::vector<std::string>{"first", "victim", "deleter", "creator", "reentrant", "last", "late"}))
+    EXPECT_EQ(deleted, (std::vector<std::string>{"first", "victim", "deleter", "creator", "last", "late"}))
         << "victim deleted once by its deleter; an object registered during the walk is deleted by it";
     EXPECT_EQ(Tr::VuskSystem::GetAutoDeletes(), nullptr);
 }
@@ -128,15 +98,8 @@ TEST_F(Registry, DestructorsThatDeleteRegisterOrShutDownKeepTheWalkValid)
 TEST(TrException, MessageTexts)
 {
     EXPECT_STREQ(Tr::Exception().what(), "UNKNOWN");
-    EXPECT_STREQ(Tr::Exception("").what(), "");
-    EXPECT_STREQ(Tr::Exception(std::string("port gone")).what(), "port gone");
     EXPECT_STREQ(Tr::Exception(static_cast<const char*>(nullptr)).what(), "UNKNOWN");
-    try
-    {
-        throw Tr::Exception("illegal ini format");
-    }
-    catch (const std::exception& e)
-    {
-        EXPECT_STREQ(e.what(), "illegal ini format") << "caught through the standard base";
-    }
+    EXPECT_STREQ(Tr::Exception(std::string("port gone")).what(), "port gone");
+    const std::exception& base = Tr::Exception("illegal ini format");
+    EXPECT_STREQ(base.what(), "illegal ini format") << "read through the standard base";
 }

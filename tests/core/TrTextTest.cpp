@@ -5,36 +5,23 @@
 
 #include <string>
 
-TEST(TrText, CompareTextOrdersIgnoringCase)
+TEST(TrText, CompareSearchAndAffixes)
 {
     EXPECT_EQ(Tr::CompareText("abc", "ABC"), 0);
     EXPECT_EQ(Tr::CompareText("ab", "abc"), -1);
-    EXPECT_EQ(Tr::CompareText("abc", "ab"), 1);
     EXPECT_EQ(Tr::CompareText("b", "A"), 1);
-    EXPECT_EQ(Tr::CompareText("A", "b"), -1);
-    EXPECT_EQ(Tr::CompareText("", ""), 0);
     EXPECT_EQ(Tr::CompareText("\xC3\xA9", "z"), -1) << "bytes 0x80..0xFF sort before ASCII";
-    EXPECT_EQ(Tr::CompareText("Port \xC3\xA9", "PORT \xC3\xA9"), 0);
     EXPECT_EQ(Tr::CompareText(std::string("a\0b", 3), std::string("a\0c", 3)), -1);
-}
 
-TEST(TrText, PrefixSuffixAndSearch)
-{
     EXPECT_TRUE(Tr::StrEndsWith("file.SYX", ".syx", true));
     EXPECT_FALSE(Tr::StrEndsWith("file.SYX", ".syx", false));
     EXPECT_FALSE(Tr::StrEndsWith("syx", ".syx", true));
-    EXPECT_TRUE(Tr::StrEndsWith("abc", ""));
-    EXPECT_TRUE(Tr::StrEndsWith("abc", 'C', true));
-    EXPECT_FALSE(Tr::StrEndsWith("abc", 'C', false));
     EXPECT_FALSE(Tr::StrEndsWith("", 'a'));
     EXPECT_TRUE(Tr::StrStartsWith("MIDI IN: x", "midi in", true));
-    EXPECT_FALSE(Tr::StrStartsWith("MIDI IN: x", "midi in", false));
     EXPECT_FALSE(Tr::StrStartsWith("ab", "abc"));
     EXPECT_TRUE(Tr::StrStartsWithPos("xxabc", "AB", 3, true));
-    EXPECT_TRUE(Tr::StrStartsWithPos("abc", "ab", 0));
     EXPECT_FALSE(Tr::StrStartsWithPos("abc", "c", 9));
     EXPECT_TRUE(Tr::StrStartsWith(std::wstring(L"Hello"), std::wstring(L"he"), true));
-    EXPECT_FALSE(Tr::StrStartsWith(std::wstring(L"Hello"), std::wstring(L"he"), false));
     EXPECT_FALSE(Tr::StrStartsWith(std::wstring(L"\u00e9a"), std::wstring(L"\u00fc"), true))
         << "texts the locale cannot convert must not compare equal";
     EXPECT_EQ(Tr::StrPos("", "abc"), 1);
@@ -46,41 +33,30 @@ TEST(TrText, ReplaceTrimQuoteAndEscape)
 {
     EXPECT_EQ(Tr::StrReplaceAll("aXbXc", "X", "--"), "a--b--c");
     EXPECT_EQ(Tr::StrReplaceAll("aa", "a", "ba"), "aa") << "replacement holds the searched text";
-    EXPECT_EQ(Tr::StrReplaceAll("AxBx", "X", "y", true), "AyBy");
     EXPECT_EQ(Tr::StrReplaceAll("abc", "", "y"), "abc");
-    EXPECT_EQ(Tr::StrReplaceOnce("abcdef", "cd", "X"), "abXef");
     EXPECT_EQ(Tr::StrReplaceOnce("abab", "ab", ""), "ab");
 
     EXPECT_EQ(Tr::Trim(" \t a b \r\n"), "a b");
-    EXPECT_EQ(Tr::Trim("\xC3\xA9 "), "\xC3\xA9") << "a UTF-8 tail byte is no white space";
-    EXPECT_EQ(Tr::Trim(" \xE2\x82\xAC"), "\xE2\x82\xAC");
-    EXPECT_EQ(Tr::Trim("\xC2\xA0"), "\xC2\xA0");
-    EXPECT_FALSE(Tr::IsWhiteSpace('\xA0'));
-    EXPECT_TRUE(Tr::IsWhiteSpace(' '));
-    EXPECT_TRUE(Tr::IsWhiteSpace('\0'));
     EXPECT_EQ(Tr::Trim("   "), "");
+    EXPECT_EQ(Tr::Trim(" \xE2\x82\xAC\xC2\xA0"), "\xE2\x82\xAC\xC2\xA0") << "UTF-8 bytes are no white space";
+    EXPECT_FALSE(Tr::IsWhiteSpace('\xA0'));
+    EXPECT_TRUE(Tr::IsWhiteSpace('\0'));
     EXPECT_EQ(Tr::RemoveQuotes("\""), "\"");
     EXPECT_EQ(Tr::RemoveQuotes(" \"abc\" "), "abc");
-    EXPECT_EQ(Tr::RemoveQuotes("\"\""), "");
 
     const std::string raw = std::string("a\x08\t\n\r\\\"z");
     EXPECT_EQ(Tr::EscapeString(raw), "a\\a\\t\\n\\r\\\\\"z");
     EXPECT_EQ(Tr::UnEscapeString(Tr::EscapeString(raw)), raw);
     EXPECT_EQ(Tr::UnEscapeString("a\\"), "a");
-    EXPECT_EQ(Tr::UnEscapeString("\\q"), "q");
 
     EXPECT_EQ(Tr::LowerCase("AbC\xC3\x89"), "abc\xC3\x89");
-    EXPECT_EQ(Tr::UpperCase("aBc"), "ABC");
     EXPECT_EQ(Tr::UpCase('\xE9'), '\xE9');
-    EXPECT_TRUE(Tr::IsLetterOrNumberChar('z'));
     EXPECT_FALSE(Tr::IsLetterOrNumberChar('\xE9'));
 }
 
-TEST(TrText, SmallHelpers)
+TEST(TrText, SetStringAndTokens)
 {
     std::string s = "old";
-    Tr::SetString(s, "hello", -1);
-    EXPECT_EQ(s, "hello");
     Tr::SetString(s, "hello", 1);
     EXPECT_EQ(s, "") << "a length of 1 copies nothing";
     Tr::SetString(s, "hello", 3);
@@ -88,30 +64,18 @@ TEST(TrText, SmallHelpers)
     Tr::SetString(s, nullptr, 3);
     EXPECT_EQ(s, "");
 
-    int pos = 0;
     const std::string list = "a,bc,,d";
+    int pos = 0;
     EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "a");
-    EXPECT_EQ(pos, 1);
     EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "") << "already on a separator";
-    ++pos;
-    EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "bc");
     pos = 6;
     EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "d");
     EXPECT_EQ(pos, 7);
-    EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "");
     pos = -3;
     EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "");
 
-    EXPECT_EQ(&Tr::UString::Empty(), &Tr::UString::Empty());
-    EXPECT_TRUE(Tr::UString::Empty().empty());
-    EXPECT_EQ(Tr::UString::charToString('x'), "x");
     EXPECT_EQ(Tr::StringFrom(static_cast<const wchar_t*>(nullptr)), "");
-    EXPECT_EQ(Tr::StringFrom(L"abc"), "abc");
     EXPECT_EQ(Tr::WStringFrom("abc"), L"abc");
-    EXPECT_EQ(Tr::GetWStringLength(nullptr), 0);
-    EXPECT_EQ(Tr::GetWStringLength(L"abcd"), 4);
-    EXPECT_STREQ(Tr::getEditionName(), "Standard");
-    EXPECT_EQ(Tr::getZREdition(), Tr::zrEditionStandard);
 }
 
 TEST(TrTextDeathTest, AssertionsPrintFileLineAndExpression)
