@@ -1,33 +1,82 @@
-// Random bytes through the text readers: bounded and with a fixed seed, so every run is the same.
+// Random bytes through the text readers: bounded and with fixed seeds, so every run is the same.
+// Besides the checks below, the sanitizer build catches any read outside the input.
 #include "core/TrException.h"
 #include "core/TrIniFile.h"
 #include "core/TrStringList.h"
+#include "core/TrUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
-#include <vector>
+#include <climits>
 #include <random>
+#include <vector>
 
 namespace {
 
 constexpr int kRuns = 3000;
 
 // Mostly the bytes the readers react to, some of any value.
-std::string randomText(std::mt19937& rng, size_t maxLen)
+std::string randomText(std::mt19937& rng, size_t maxLen, const std::string& special = std::string("=\"\\;[] \t\r\n\0abAB09fF", 19))
 {
-    static const char special[] = "=\"\\;[] \t\r\n\0abAB09fF";
-    std::uniform_int_distribution<size_t> len(0, maxLen);
-    std::uniform_int_distribution<int> kind(0, 3);
-    std::uniform_int_distribution<int> pick(0, (int)sizeof special - 1);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string s(len(rng), ' ');
+    std::string s(std::uniform_int_distribution<size_t>(0, maxLen)(rng), ' ');
     for (char& c : s)
-        c = kind(rng) == 0 ? (char)byte(rng) : special[pick(rng)];
+        c = rng() % 4 == 0 ? (char)(rng() % 256) : special[rng() % special.size()];
     return s;
 }
 
 } // namespace
+
+TEST(RandomInput, HexAndNumberReadersStayInsideTheirInput)
+{
+    std::mt19937 rng(20240611u);
+    for (int run = 0; run < kRuns; ++run)
+    {
+        const std::string s = randomText(rng, 24, "0123456789abcdefABCDEFxX$+- g");
+        const int n = (int)s.size();
+        const int pos = (int)(rng() % (unsigned)(n + 9)) - 4;
+        const int len = (int)(rng() % 34) - 3;
+        SCOPED_TRACE("run " + std::to_string(run) + " pos " + std::to_string(pos) + " len " + std::to_string(len));
+
+        Tr::HexToInt(s);
+        Tr::StrToIntDef(s, 0);
+        if (len >= 1 && (pos < 1 || pos - 1 + len > n)) {
+            EXPECT_EQ(Tr::HexToIntPos(s, pos, len), -1) << "a range outside the text is not read";
+        }
+        int v = 1;
+        EXPECT_TRUE(Tr::HexToIntPos(s, pos, len, v) || v == 0);
+
+        int count = -1;
+        Tr::parseInt(s, pos, count);
+        EXPECT_GE(count, 0);
+        EXPECT_LE(count, pos < 0 ? 0 : std::max(0, n - pos));
+        Tr::parseHex(s, pos, count);
+        EXPECT_LE(count, pos < 0 ? 0 : std::max(0, n - pos));
+
+        v = 12345;
+        const int used = Tr::parseNumber(s, pos, v);
+        EXPECT_GE(used, 0);
+        EXPECT_LE(used, std::max(0, n - std::max(pos - 1, 0)));
+        EXPECT_TRUE(used > 0 || v == 12345) << "value changed although nothing was read";
+
+        std::string target = s;
+        Tr::IntToHexLenPos(target, (int)rng(), len, pos);
+        EXPECT_EQ(target.size(), s.size());
+        int tokenPos = pos;
+        Tr::ExtractTokenizedString(s, tokenPos, '-');
+        EXPECT_TRUE(tokenPos == pos || (tokenPos >= 0 && tokenPos <= n));
+
+        const int value = (int)rng();
+        EXPECT_EQ(Tr::HexToInt(Tr::IntToHex(value, 1)), value);
+        EXPECT_EQ((unsigned)Tr::HexToIntD(Tr::LowerCase(Tr::IntToHex(value, 8)), 0), (unsigned)value);
+        EXPECT_EQ(Tr::StrToIntDef(std::to_string(value), 0), value);
+        EXPECT_TRUE(Tr::parseNumber(std::to_string(value), v) && v == value);
+        if (value >= 0) {
+            EXPECT_TRUE(Tr::parseNumber("$" + Tr::IntToHex(value, 1), v) && v == value);
+        }
+    }
+}
 
 TEST(RandomInput, StringListTextAndValues)
 {
@@ -37,18 +86,12 @@ TEST(RandomInput, StringListTextAndValues)
         Tr::TStringList list;
         list.SetText(text.c_str(), (int)text.size());
 
-        const size_t zero = text.find('\0');
-        const std::string cut = text.substr(0, zero);
-        for (int i = 0; i < list.Count(); ++i) {
-            ASSERT_EQ(list.Get(i).find_first_of("\r\n"), std::string::npos) << "run " << run;
-            ASSERT_EQ(list.Get(i).find('\0'), std::string::npos) << "run " << run;
-        }
+        const std::string cut = text.substr(0, text.find('\0'));
+        for (int i = 0; i < list.Count(); ++i)
+            ASSERT_EQ(list.Get(i).find_first_of(std::string("\r\n\0", 3)), std::string::npos) << "run " << run;
         // Without CRs, joining the lines with LF gives the text back (plus a last LF).
         if (cut.find('\r') == std::string::npos) {
-            std::string expected = cut;
-            if (!expected.empty() && expected.back() != '\n')
-                expected += '\n';
-            ASSERT_EQ(list.GetText(), expected) << "run " << run;
+            ASSERT_EQ(list.GetText(), cut.empty() || cut.back() == '\n' ? cut : cut + '\n') << "run " << run;
         }
 
         // The view agrees with reading each line on its own: a key found in line i is found
@@ -60,19 +103,16 @@ TEST(RandomInput, StringListTextAndValues)
             const std::string key = single[(size_t)i].GetKey(0);
             if (!single[(size_t)i].KeyExists(key))
                 continue;
-            ASSERT_FALSE(key.empty());
             ASSERT_TRUE(list.KeyExists(key)) << "run " << run << " line " << i;
             const int first = list.ParseValues(&key);
-            ASSERT_GE(first, 0) << "run " << run;
-            ASSERT_LE(first, i) << "run " << run;
+            ASSERT_TRUE(first >= 0 && first <= i) << "run " << run;
             int last = list.Count() - 1;
             while (!single[(size_t)last].KeyExists(key))
                 --last;
             ASSERT_EQ(list.GetValue(key), single[(size_t)last].GetValue(key)) << "run " << run << " line " << i;
         }
         const std::string probe = randomText(rng, 4);
-        const std::string& value = list.GetValue(probe);
-        ASSERT_EQ(list.KeyExists(probe) || value.empty(), true) << "run " << run;
+        ASSERT_TRUE(list.KeyExists(probe) || list.GetValue(probe).empty()) << "run " << run;
     }
 }
 
@@ -80,18 +120,13 @@ TEST(RandomInput, IniParseIsStableThroughItsOwnText)
 {
     std::mt19937 rng(77);
     for (int run = 0; run < kRuns; ++run) {
-        Tr::TStringList lines;
         std::string text;
-        for (int i = 0, n = (int)(rng() % 12); i < n; ++i) {
-            if (rng() % 3 == 0)
-                text += "[" + randomText(rng, 4) + "]\n";
-            else
-                text += randomText(rng, 12) + "\n";
-        }
+        for (int i = 0, n = (int)(rng() % 12); i < n; ++i)
+            text += rng() % 3 == 0 ? "[" + randomText(rng, 4) + "]\n" : randomText(rng, 12) + "\n";
+        Tr::TStringList lines;
         lines.SetText(text);
         Tr::TIniFile ini("unused.ini");
         ini.ParseStrings(lines);
-
         for (const auto& section : ini.GetSections())
             ASSERT_GE(section.first.size(), 2u) << "run " << run;
 
@@ -121,7 +156,7 @@ TEST(RandomInput, DecodeStringFromIniFile)
             s = Tr::EncodeStringForIniFile(inner) + inner.substr(0, rng() % 3 == 0 ? inner.size() / 2 : inner.size());
         }
         const int pos = run % 2 == 0 && rng() % 2 == 0 ? 0 : (int)(rng() % (s.size() + 3)) - 1;
-        std::string out = "untouched";
+        std::string out;
         try {
             const int used = Tr::DecodeStringFromIniFile(s, pos, out);
             ++decoded;
@@ -130,17 +165,15 @@ TEST(RandomInput, DecodeStringFromIniFile)
             ASSERT_LE(pos + used, (int)s.size()) << "run " << run;
             ASSERT_EQ(out, s.substr((size_t)pos + 4, out.size())) << "run " << run;
             std::string digits = s.substr((size_t)pos, 4);
-            for (char& c : digits)
-                c = (char)toupper((unsigned char)c);
+            std::transform(digits.begin(), digits.end(), digits.begin(), [](unsigned char c) { return (char)toupper(c); });
             ASSERT_EQ(Tr::EncodeStringForIniFile(out).substr(0, 4), digits) << "run " << run;
         } catch (const Tr::Exception& e) {
             ASSERT_STREQ(e.what(), "illegal ini format") << "run " << run;
         }
 
         const std::string inner = randomText(rng, 50);
-        std::string back;
-        ASSERT_EQ(Tr::DecodeStringFromIniFile(Tr::EncodeStringForIniFile(inner), 0, back), (int)inner.size() + 4);
-        ASSERT_EQ(back, inner) << "run " << run;
+        ASSERT_EQ(Tr::DecodeStringFromIniFile(Tr::EncodeStringForIniFile(inner), 0, out), (int)inner.size() + 4);
+        ASSERT_EQ(out, inner) << "run " << run;
     }
     EXPECT_GT(decoded, kRuns / 10) << "the generator should also make valid fields";
 }
