@@ -1,15 +1,13 @@
 #include "core/TrLock.h"
 #include "core/TrThread.h"
 
+#include "SanitizerSkips.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
-#include "SanitizerSkips.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -29,60 +27,39 @@ public:
     std::atomic<int> calls{0};
 };
 
-class QuickThread : public Tr::TThread
+// Quick returns at once; Polite works until told to stop and is woken by Notify; Stubborn ignores
+// every request to stop, so only cancelling ends it.
+class Worker : public Tr::TThread
 {
 public:
-    explicit QuickThread(Tr::TThreadEndListener* listener) : TThread(false, "quick") { FEndListener = listener; }
-    ~QuickThread() override { Kill(); }
+    enum Mode { Quick, Polite, Stubborn };
+    explicit Worker(Mode mode, std::string name = "worker") : TThread(false, std::move(name)), FMode(mode) {}
+    ~Worker() override { Kill(); }
+    void Notify() override { FWake.Notify(); }
+    void SetEndListener(Tr::TThreadEndListener* listener) { FEndListener = listener; }
     bool HasHandle() const { return FHandle.valid; }
     std::atomic<int> runs{0};
-
-protected:
-    void Execute() override { ++runs; }
-};
-
-// Works until told to stop, and is woken by Notify.
-class PoliteThread : public Tr::TThread
-{
-public:
-    PoliteThread() : TThread(false, "polite") {}
-    ~PoliteThread() override { Kill(); }
-    void Notify() override { FWake.Notify(); }
-    std::atomic<bool> finished{false};
+    std::atomic<bool> finished{false}, left{false};
 
 protected:
     void Execute() override
     {
-        while (!isTerminated())
+        struct SetOnLeaving
+        {
+            std::atomic<bool>& flag;
+            ~SetOnLeaving() { flag = true; }
+        } guard{left};
+        ++runs;
+        while (FMode == Polite && !isTerminated())
             FWake.WaitMs(10000);
+        while (FMode == Stubborn)
+            std::this_thread::sleep_for(5ms);
         finished = true;
     }
 
 private:
+    Mode FMode;
     Tr::TEvent FWake;
-};
-
-// Ignores every request to stop; only cancelling ends it.
-class StubbornThread : public Tr::TThread
-{
-public:
-    explicit StubbornThread(std::string name) : TThread(false, std::move(name)) {}
-    ~StubbornThread() override { Kill(); }
-    std::atomic<bool> started{false};
-    std::atomic<bool> unwound{false};
-
-protected:
-    void Execute() override
-    {
-        struct SetOnUnwind
-        {
-            std::atomic<bool>& flag;
-            ~SetOnUnwind() { flag = true; }
-        } guard{unwound};
-        started = true;
-        for (;;)
-            std::this_thread::sleep_for(5ms);
-    }
 };
 
 std::atomic<int> g_selfFreedDeleted{0};
@@ -109,12 +86,11 @@ private:
 
 } // namespace
 
-TEST(Thread, ShortWorkEndsAndIsReclaimed)
+TEST(Thread, ShortWorkEndsAndIsReclaimedAndStartsAgain)
 {
     EndCounter ends;
-    QuickThread thread(&ends);
-    EXPECT_FALSE(thread.isActive());
-
+    Worker thread(Worker::Quick);
+    thread.SetEndListener(&ends);
     thread.Start();
     thread.waitFor();
     EXPECT_FALSE(thread.isActive());
@@ -123,7 +99,7 @@ TEST(Thread, ShortWorkEndsAndIsReclaimed)
     EXPECT_EQ(ends.calls.load(), 1);
     EXPECT_EQ(ends.last.load(), static_cast<Tr::TThread*>(&thread)) << "the end listener was told about another object";
 
-    // An ended object starts again, also with a priority the process may not be allowed to use.
+    // Also with a priority the process may not be allowed to use.
     thread.SetPriority(prioHighest);
     thread.Start();
     thread.waitFor();
@@ -134,7 +110,7 @@ TEST(Thread, ShortWorkEndsAndIsReclaimed)
 
 TEST(Thread, KillStopsAThreadThatListens)
 {
-    PoliteThread thread;
+    Worker thread(Worker::Polite);
     thread.Start();
     EXPECT_TRUE(thread.isActive());
     EXPECT_FALSE(thread.isTerminated());
@@ -150,9 +126,9 @@ TEST(Thread, KillStopsAThreadThatListens)
 TEST(Thread, KillCancelsAThreadThatDoesNotStop)
 {
     SKIP_THREAD_CANCEL_UNDER_ASAN();
-    StubbornThread thread("odd%sname");
+    Worker thread(Worker::Stubborn, "odd%sname");
     thread.Start();
-    ASSERT_TRUE(WaitUntil([&] { return thread.started.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return thread.runs == 1; }));
 
     testing::internal::CaptureStderr();
     const auto start = Clock::now();
@@ -164,7 +140,7 @@ TEST(Thread, KillCancelsAThreadThatDoesNotStop)
     EXPECT_LT(took, 15000);
     EXPECT_NE(errors.find("Quorva MIDI 2: ERROR: failed to kill thread odd%sname."), std::string::npos)
         << "stderr was: " << errors;
-    EXPECT_TRUE(thread.unwound) << "the thread was not cancelled";
+    EXPECT_TRUE(thread.left && !thread.finished) << "the thread was not cancelled";
     EXPECT_FALSE(thread.isActive());
 }
 
