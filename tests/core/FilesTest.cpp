@@ -13,34 +13,23 @@ TEST(Files, PathArithmetic)
     EXPECT_EQ(Tr::ExtractFileDir("/a/b.txt"), "/a");
     EXPECT_EQ(Tr::ExtractFileDir("/b.txt"), "/");
     EXPECT_EQ(Tr::ExtractFileDir("b.txt"), "");
-    EXPECT_EQ(Tr::ExtractFileName("/a/b.txt"), "b.txt");
-    EXPECT_EQ(Tr::ExtractFileName("b.txt"), "b.txt");
     EXPECT_EQ(Tr::ExtractFileName("/a/"), "");
     EXPECT_EQ(Tr::ExtractFileNameWithoutExtension("/x.y/song.syx"), "song");
     EXPECT_EQ(Tr::ExtractFileNameWithoutExtension("/x.y/file"), "file");
-
     EXPECT_EQ(Tr::ExtractFileExtension("/x/song.syx"), ".syx");
     EXPECT_EQ(Tr::ExtractFileExtension("song.syx"), "") << "no '/' means no extension here";
     EXPECT_EQ(Tr::ExtractFileExtension("/x.y/file"), "");
     EXPECT_EQ(Tr::RemoveFileExtension("song.syx"), "song");
     EXPECT_EQ(Tr::RemoveFileExtension("/x.y/file"), "/x.y/file");
     EXPECT_EQ(Tr::RemoveFileExtension("/a/b.tar.gz"), "/a/b.tar");
-
-    EXPECT_EQ(Tr::ChangeFileExt("/x/app.exe", ".vzrs"), "/x/app.vzrs");
     EXPECT_EQ(Tr::ChangeFileExt("/x.y/file", ".vzrs"), "/x.y/file.vzrs") << "a dot before the last '/' does not count";
-
     EXPECT_EQ(Tr::AddLastBackSlash(""), "");
-    EXPECT_EQ(Tr::AddLastBackSlash("/a"), "/a/");
     EXPECT_EQ(Tr::AddLastBackSlash("/a/"), "/a/");
 
     EXPECT_FALSE(Tr::IsAbsoluteFilename("/"));
-    EXPECT_TRUE(Tr::IsAbsoluteFilename("/a"));
     EXPECT_TRUE(Tr::IsAbsoluteFilename(" \"\t/a"));
-    EXPECT_FALSE(Tr::IsAbsoluteFilename("a/b"));
     EXPECT_FALSE(Tr::IsAbsoluteFilename(""));
     EXPECT_FALSE(Tr::IsAbsoluteFilename("\xC3\xA9/x")) << "bytes of a UTF-8 character are part of the name";
-
-    EXPECT_EQ(Tr::MakeAbsoluteFilename("b", "/a"), "/a/b");
     EXPECT_EQ(Tr::MakeAbsoluteFilename("b", "/a/"), "/a/b");
     EXPECT_EQ(Tr::MakeAbsoluteFilename("/c", "/a"), "/c");
     EXPECT_EQ(Tr::MakeAbsoluteFilename("/", "/a"), "/a/");
@@ -51,15 +40,12 @@ TEST(Files, ForceDirectoriesAndFileTests)
     TempFolder dir;
     const std::string deep = dir / "x/y";
     EXPECT_TRUE(Tr::ForceDirectories(deep));
-    EXPECT_TRUE(Tr::DirExists(dir / "x"));
     EXPECT_TRUE(Tr::DirExists(deep));
     EXPECT_TRUE(Tr::ForceDirectories(deep)) << "an existing folder";
     EXPECT_FALSE(Tr::ForceDirectories(""));
-
     TempFolder::writeFile(dir / "plain", "data");
     EXPECT_FALSE(Tr::ForceDirectories(dir / "plain")) << "a file of the same name is in the way";
     EXPECT_FALSE(Tr::ForceDirectories(dir / "plain/sub"));
-
     {
         ScopedCwd cwd(dir.path());
         ASSERT_TRUE(cwd.entered());
@@ -67,45 +53,28 @@ TEST(Files, ForceDirectoriesAndFileTests)
         EXPECT_TRUE(Tr::DirExists(dir / "x/rel"));
         EXPECT_FALSE(Tr::ForceDirectories("a/b")) << "the parent of a is the empty text";
         EXPECT_FALSE(Tr::DirOrFileExists(dir / "a"));
-        EXPECT_FALSE(Tr::ForceDirectories("b"));
-        EXPECT_FALSE(Tr::DirOrFileExists(dir / "b"));
     }
 
-    EXPECT_TRUE(Tr::FileExists(dir / "plain"));
     EXPECT_FALSE(Tr::FileExists(dir / "x"));
     EXPECT_FALSE(Tr::DirExists(dir / "plain"));
     EXPECT_TRUE(Tr::DirOrFileExists(dir / "plain"));
-    EXPECT_TRUE(Tr::DirOrFileExists(dir / "x"));
-    EXPECT_FALSE(Tr::DirOrFileExists(dir / "none"));
     EXPECT_TRUE(Tr::FileIsReadOnly(dir / "none")) << "a missing file counts as read-only";
     EXPECT_FALSE(Tr::FileIsReadOnly(dir / "plain"));
-
     EXPECT_TRUE(Tr::FileRename(dir / "plain", dir / "renamed"));
     EXPECT_FALSE(Tr::FileRename(dir / "plain", dir / "again"));
     Tr::TruncateFile(dir / "renamed");
     EXPECT_EQ(TempFolder::readFile(dir / "renamed"), "");
     EXPECT_TRUE(Tr::FileDelete(dir / "renamed"));
     EXPECT_FALSE(Tr::FileDelete(dir / "renamed"));
-}
 
-TEST(Files, TempFilenames)
-{
-    TempFolder dir;
     EXPECT_EQ(Tr::GetTempFilename(dir.path()), dir / "temp1.tmp");
     TempFolder::writeFile(dir / "temp1.tmp", "");
     EXPECT_EQ(Tr::GetTempFilename(dir.path()), dir / "temp2.tmp");
-
     TempFolder::writeFile(dir / "song.syx", "");
     EXPECT_EQ(Tr::GetTempFilename(dir / "song.syx"), dir / "song.syx1.syx")
         << "an existing file gives its folder, name and extension";
-    TempFolder::writeFile(dir / "noext", "");
-    EXPECT_EQ(Tr::GetTempFilename(dir / "noext"), dir / "noext1.tmp");
     EXPECT_EQ(Tr::GetTempFilename(dir / "missing"), dir / "missing/temp1.tmp")
         << "a path with nothing there is taken as the folder";
-
-    const std::string inTmp = Tr::GetTempFilename("");
-    EXPECT_EQ(inTmp.rfind("/tmp/temp", 0), 0u) << inTmp;
-    EXPECT_FALSE(Tr::FileExists(inTmp));
 }
 
 TEST(Files, WholeFileReadsAndTheirErrorTexts)
@@ -113,18 +82,15 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
     TempFolder dir;
     int size = -1;
     std::string error;
-
-    TempFolder::writeFile(dir / "empty", "");
-    void* data = Tr::getMemoryMappedFile(dir / "empty", size, &error);
-    ASSERT_NE(data, nullptr) << error;
-    EXPECT_EQ(size, 0);
-    Tr::freeMemoryMappedFile(data);
-    Tr::freeMemoryMappedFile(nullptr);
-
     TempFolder::writeFile(dir / "bytes", std::string("a\0b\xff", 4));
-    data = Tr::getMemoryMappedFile(dir / "bytes", size, &error);
+    void* data = Tr::getMemoryMappedFile(dir / "bytes", size, &error);
     ASSERT_NE(data, nullptr) << error;
     EXPECT_EQ(std::string((const char*)data, (size_t)size), std::string("a\0b\xff", 4));
+    Tr::freeMemoryMappedFile(data);
+    TempFolder::writeFile(dir / "empty", "");
+    data = Tr::getMemoryMappedFile(dir / "empty", size, &error);
+    ASSERT_NE(data, nullptr) << error;
+    EXPECT_EQ(size, 0);
     Tr::freeMemoryMappedFile(data);
 
     size = -1;
@@ -147,18 +113,16 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
         EXPECT_EQ(error, "error reading file into buffer : " + shortRead);
     }
 
-#if defined(__SANITIZE_ADDRESS__)
-    // The address sanitizer reserves its own memory and cannot run under an address-space limit.
-#else
+#if !defined(__SANITIZE_ADDRESS__) // the address sanitizer reserves its own memory and cannot run under an address-space limit
     const std::string almostHuge = dir / "almost";
     TempFolder::writeFile(almostHuge, "");
     ASSERT_EQ(truncate(almostHuge.c_str(), 0x7ffffff0LL), 0);
-    rlimit old;
-    getrlimit(RLIMIT_AS, &old);
     // Room for what the process uses now and 512 MB more, far from the 2 GB asked for.
     unsigned long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     ASSERT_GT(pages, 0u);
+    rlimit old;
+    getrlimit(RLIMIT_AS, &old);
     rlimit tight = old;
     tight.rlim_cur = pages * (unsigned long)sysconf(_SC_PAGESIZE) + 512UL * 1024 * 1024;
     setrlimit(RLIMIT_AS, &tight);
@@ -180,21 +144,9 @@ TEST(Files, HomeSettingsAndDocumentsFolders)
 
     unsetenv("HOME");
     const std::string fallback = Tr::getHomeDirectory();
-    const std::string settings = Tr::getVuskSettingsBaseDir();
     if (oldHome)
         setenv("HOME", keep.c_str(), 1);
     const passwd* pw = getpwuid(getuid());
     ASSERT_NE(pw, nullptr) << "the test user has no entry in the user database";
     EXPECT_EQ(fallback, pw->pw_dir) << "without HOME the user database answers";
-    EXPECT_EQ(settings, std::string(pw->pw_dir) + "/.Quorva Tindral");
-}
-
-TEST(Files, MilliTimeAndSleep)
-{
-    const int before = Tr::getMilliTime();
-    EXPECT_GE(before, 0);
-    Tr::SleepMillis(50);
-    const int after = Tr::getMilliTime();
-    EXPECT_GE(after - before, 45);
-    Tr::SleepMillis(0);
 }
