@@ -1,44 +1,46 @@
+#include "ErrorText.h"
 #include "TempFolder.h"
 
-#include "core/TrException.h"
 #include "core/TrHashStringSet.h"
 #include "core/TrOutputStream.h"
 #include "core/TrStringList.h"
 
 #include <gtest/gtest.h>
 
+namespace {
+
+Tr::TStringList twoLines()
+{
+    Tr::TStringList lines;
+    lines.Add("a", 0);
+    lines.Add("bc", 0);
+    return lines;
+}
+
+} // namespace
+
 TEST(OutputStream, MemoryStreamWritesLinesAndGrows)
 {
     Tr::TMemOutputStream out;
     out.writeLine(std::string("abc"));
-    EXPECT_EQ(out.GetText(), "abc\r\n");
-    EXPECT_EQ(out.getSize(), 5);
-
-    Tr::TStringList lines;
-    lines.Add("a", 0);
-    lines.Add("bc", 0);
-    out.writeStrings(lines);
+    out.writeStrings(twoLines());
     out.writeLine('x');
     out.writeByte(0);
     out.writeString("partial", 4);
     out.writeString(std::string("z\0z", 3));
     out.writeLine();
     EXPECT_EQ(out.GetText(), std::string("abc\r\na\r\nbc\r\nx\r\n\0partz\0z\r\n", 25));
-    EXPECT_EQ(out.getLineSep(), "\r\n");
+    EXPECT_EQ(out.getSize(), 25);
 
     Tr::TMemOutputStream small(2, 3, "\n");
-    EXPECT_EQ(small.getData() != nullptr, true) << "the first allocation happens at construction";
     const std::string big(100, 'q');
     small.writeLine(big);
     small.writeLine(std::string("end"));
     EXPECT_EQ(small.GetText(), big + "\nend\n") << "a write larger than one growth step still fits";
-    EXPECT_EQ(small.getLineSep(), "\n");
 
     Tr::TMemOutputStream empty(0, 0);
     EXPECT_EQ(empty.GetText(), "");
-    empty.writeString(std::string());
     empty.writeString("abc", 3);
-    EXPECT_EQ(empty.GetText(), "abc");
     empty.setCapacity(1000);
     empty.writeString("d", 1);
     EXPECT_EQ(empty.GetText(), "abcd") << "a larger buffer keeps what was written";
@@ -51,17 +53,11 @@ TEST(OutputStream, FileStreamWritesAndReportsErrors)
     TempFolder::writeFile(file, "old contents");
     {
         Tr::TFileOutputStream out(file);
-        EXPECT_EQ(out.getFilename(), file);
         EXPECT_EQ(TempFolder::readFile(file), "") << "opening truncates the file";
-        out.writeString(std::string());
         out.writeLine(std::string("one"));
-        Tr::TStringList lines;
-        lines.Add("a", 0);
-        lines.Add("bc", 0);
-        out.writeStrings(lines);
+        out.writeStrings(twoLines());
     }
     EXPECT_EQ(TempFolder::readFile(file), "one\r\na\r\nbc\r\n");
-
     {
         Tr::TFileOutputStream out(file, "|");
         out.writeLine('x');
@@ -74,21 +70,10 @@ TEST(OutputStream, FileStreamWritesAndReportsErrors)
     EXPECT_EQ(TempFolder::readFile(file), "again|");
 
     const std::string nowhere = dir / "no/such/out.txt";
-    try {
-        Tr::TFileOutputStream out(nowhere);
-        ADD_FAILURE() << "a stream on a path that cannot be created was made";
-    } catch (const Tr::Exception& e) {
-        EXPECT_STREQ(e.what(), ("Error opening file " + nowhere + "!").c_str());
-    }
-
+    EXPECT_EQ(ErrorText([&] { Tr::TFileOutputStream out(nowhere); }), "Error opening file " + nowhere + "!");
     Tr::TFileOutputStream full("/dev/full");
     const std::string block(1 << 16, 'f');
-    try {
-        full.writeString(block);
-        ADD_FAILURE() << "a write to a full device was reported as success";
-    } catch (const Tr::Exception& e) {
-        EXPECT_STREQ(e.what(), "Error writing to file");
-    }
+    EXPECT_EQ(ErrorText([&] { full.writeString(block); }), "Error writing to file") << "a write to a full device";
     EXPECT_THROW(full.writeString(block), Tr::Exception) << "the stream stays usable after a failure";
 }
 
@@ -98,15 +83,11 @@ TEST(HashStringSet, NumbersTextsIgnoringCase)
     const unsigned int abc = set.getID("abc", 1);
     EXPECT_GT(abc, 0u);
     EXPECT_EQ(set.getID("ABC", 0), abc);
-    EXPECT_EQ(set.getID("aBc", 1), abc);
     EXPECT_EQ(set.getID("new", 0), 0u);
     EXPECT_EQ(set.getID("new", 0), 0u) << "asking without create stores nothing";
-
     Tr::THashStringSet other;
     const unsigned int second = other.getID("abc", 1);
     EXPECT_GT(second, abc) << "numbers are unique across all sets";
-
     set.Clear();
-    EXPECT_EQ(set.getID("abc", 0), 0u);
     EXPECT_GT(set.getID("abc", 1), second) << "a text forgotten by Clear gets a new, larger number";
 }
