@@ -1,8 +1,8 @@
-// A fresh folder under /tmp for one test, removed with everything in it afterwards.
+// A fresh folder under /tmp for one test, removed with everything in it afterwards, and the other
+// scoped changes the file tests make to their process.
 #pragma once
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,41 +31,35 @@ public:
 
     const std::string& path() const { return FPath; }
     std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+    // The names in the folder, so a test can see that no temporary file was left behind.
+    long entryCount() const
+    {
+        const std::filesystem::directory_iterator entries(FPath);
+        return std::distance(begin(entries), end(entries));
+    }
 
     static void writeFile(const std::string& path, const std::string& bytes)
     {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
     static std::string readFile(const std::string& path)
     {
-        std::ifstream in(path, std::ios::binary);
         std::ostringstream s;
-        s << in.rdbuf();
+        s << std::ifstream(path, std::ios::binary).rdbuf();
         return s.str();
-    }
-    // The names in the folder, so a test can see that no temporary file was left behind.
-    int entryCount() const
-    {
-        int n = 0;
-        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(FPath))
-            ++n;
-        return n;
     }
 
 private:
     std::string FPath;
 };
 
-// Makes every write that would grow a file past `bytes` fail as on a full disk (EFBIG), for as
-// long as it lives.
+// Makes every write that would grow a file past `bytes` fail as on a full disk (EFBIG).
 class ScopedFileSizeLimit
 {
 public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
+    explicit ScopedFileSizeLimit(rlim_t bytes) : FOldHandler(signal(SIGXFSZ, SIG_IGN))
     {
         getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = signal(SIGXFSZ, SIG_IGN);
         rlimit limit = FOld;
         limit.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limit);
@@ -75,8 +69,6 @@ public:
         setrlimit(RLIMIT_FSIZE, &FOld);
         signal(SIGXFSZ, FOldHandler);
     }
-    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
 
 private:
     rlimit FOld;
@@ -88,19 +80,12 @@ class ScopedCwd
 {
 public:
     explicit ScopedCwd(const std::string& dir)
-    {
-        std::error_code ec;
-        FOld = std::filesystem::current_path(ec).string();
-        FEntered = chdir(dir.c_str()) == 0;
-    }
+        : FOld(std::filesystem::current_path().string()), FEntered(chdir(dir.c_str()) == 0) {}
     ~ScopedCwd()
     {
         if (chdir(FOld.c_str()) != 0)
             std::abort();
     }
-    ScopedCwd(const ScopedCwd&) = delete;
-    ScopedCwd& operator=(const ScopedCwd&) = delete;
-
     bool entered() const { return FEntered; }
 
 private:

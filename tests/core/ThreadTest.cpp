@@ -15,30 +15,26 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-class EndCounter : public Tr::TThreadEndListener
-{
-public:
-    void OnThreadEnd(Tr::TThread* thread) override
-    {
-        last = thread;
-        ++calls;
-    }
-    std::atomic<Tr::TThread*> last{nullptr};
-    std::atomic<int> calls{0};
-};
-
 // Quick returns at once; Polite works until told to stop and is woken by Notify; Stubborn ignores
-// every request to stop, so only cancelling ends it.
-class Worker : public Tr::TThread
+// every request to stop, so only cancelling ends it. Each listens for its own end.
+class Worker : public Tr::TThread, public Tr::TThreadEndListener
 {
 public:
     enum Mode { Quick, Polite, Stubborn };
-    explicit Worker(Mode mode, std::string name = "worker") : TThread(false, std::move(name)), FMode(mode) {}
+    explicit Worker(Mode mode, std::string name = "worker") : TThread(false, std::move(name)), FMode(mode)
+    {
+        FEndListener = this;
+    }
     ~Worker() override { Kill(); }
     void Notify() override { FWake.Notify(); }
-    void SetEndListener(Tr::TThreadEndListener* listener) { FEndListener = listener; }
+    void OnThreadEnd(Tr::TThread* thread) override
+    {
+        ended = thread;
+        ++ends;
+    }
     bool HasHandle() const { return FHandle.valid; }
-    std::atomic<int> runs{0};
+    std::atomic<Tr::TThread*> ended{nullptr};
+    std::atomic<int> runs{0}, ends{0};
     std::atomic<bool> finished{false}, left{false};
 
 protected:
@@ -88,23 +84,21 @@ private:
 
 TEST(Thread, ShortWorkEndsAndIsReclaimedAndStartsAgain)
 {
-    EndCounter ends;
     Worker thread(Worker::Quick);
-    thread.SetEndListener(&ends);
     thread.Start();
     thread.waitFor();
     EXPECT_FALSE(thread.isActive());
     EXPECT_TRUE(thread.isTerminated());
     EXPECT_FALSE(thread.HasHandle()) << "an ended thread still holds its handle";
-    EXPECT_EQ(ends.calls.load(), 1);
-    EXPECT_EQ(ends.last.load(), static_cast<Tr::TThread*>(&thread)) << "the end listener was told about another object";
+    EXPECT_EQ(thread.ends.load(), 1);
+    EXPECT_EQ(thread.ended.load(), static_cast<Tr::TThread*>(&thread)) << "the end listener was told about another object";
 
     // Also with a priority the process may not be allowed to use.
     thread.SetPriority(prioHighest);
     thread.Start();
     thread.waitFor();
     EXPECT_EQ(thread.runs.load(), 2);
-    EXPECT_EQ(ends.calls.load(), 2);
+    EXPECT_EQ(thread.ends.load(), 2);
     EXPECT_FALSE(thread.HasHandle());
 }
 

@@ -17,7 +17,6 @@ TEST(TrHex, ReadsEitherCaseAndRejectsBadDigitsAndRanges)
     EXPECT_EQ(Tr::HexToIntD("zz", 7), 7);
 
     EXPECT_EQ(Tr::HexToIntPos("xx7Fxx", 3, 2), 127);
-    EXPECT_EQ(Tr::HexToIntPos("xx7Fxx", 3, 0), 0);
     EXPECT_EQ(Tr::HexToIntPos("xx7F", 4, 2), -1) << "a range past the end is not read";
     EXPECT_EQ(Tr::HexToIntPos("7F", 0, 2), -1) << "positions are 1-based";
     EXPECT_EQ(Tr::HexToIntPos("7F", INT_MAX, INT_MAX), -1);
@@ -33,7 +32,6 @@ TEST(TrHex, WritesUpperCaseWithinTheDigitLimits)
     EXPECT_EQ(Tr::IntToHex(0x12345, 12), "00012345") << "never more than eight digits";
     EXPECT_EQ(Tr::IntToHexLen(0x12345, 2, 4), "2345");
     EXPECT_EQ(Tr::IntToHexLen(-2, 1, 2), "FE");
-    EXPECT_EQ(Tr::IntToHexLen(0, 0, 0), "0");
     EXPECT_EQ(Tr::IntToHexLen(0x123, 6, 9), "000123") << "a max outside 1..8 means 8";
 
     struct Case { const char* before; int value, len, pos; const char* after; };
@@ -48,26 +46,21 @@ TEST(TrHex, WritesUpperCaseWithinTheDigitLimits)
 
     const unsigned char msg[] = {0x90, 0x3C, 0x7F};
     EXPECT_EQ(Tr::formatMidiMessage(msg, 3), "90 3C 7F");
-    EXPECT_EQ(Tr::formatMidiMessage(nullptr, 3), "");
 }
 
 TEST(TrNumbers, DecimalReadersAndParsers)
 {
     EXPECT_EQ(Tr::StrToIntDef("-5", 7), -5);
     EXPECT_EQ(Tr::StrToIntDef("", 7), 0);
-    EXPECT_EQ(Tr::StrToIntDef("5-", 7), 7);
     EXPECT_EQ(Tr::StrToIntDef("--5", 7), 7);
     EXPECT_EQ(Tr::StrToIntDef("-2147483648", 7), INT_MIN);
     int v = 0;
     EXPECT_FALSE(Tr::StrToInt("12a34", v));
     EXPECT_EQ(v, 34) << "the digits right of the bad character";
-    EXPECT_EQ(Tr::StrToInt('x'), -1);
 
     int count = -1;
     EXPECT_EQ(Tr::parseInt("ab123c", 2, count), 123);
     EXPECT_EQ(count, 3);
-    EXPECT_EQ(Tr::parseInt("12", 2, count), 0);
-    EXPECT_EQ(count, 0);
     EXPECT_EQ(Tr::parseHex("x1fz", 1, count), 31);
     EXPECT_EQ(count, 2);
 
@@ -82,7 +75,5 @@ TEST(TrNumbers, DecimalReadersAndParsers)
     }
     EXPECT_FALSE(Tr::parseNumber("12ab", v));
     EXPECT_FALSE(Tr::parseNumber("", v)) << "no number is no success";
-    EXPECT_TRUE(Tr::parseNumber("-42", v));
-    EXPECT_EQ(v, -42);
     EXPECT_DOUBLE_EQ(Tr::parseDouble("2.5x"), 2.5);
 }

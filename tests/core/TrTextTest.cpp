@@ -17,14 +17,11 @@ TEST(TrText, CompareSearchAndAffixes)
     EXPECT_FALSE(Tr::StrEndsWith("file.SYX", ".syx", false));
     EXPECT_FALSE(Tr::StrEndsWith("syx", ".syx", true));
     EXPECT_FALSE(Tr::StrEndsWith("", 'a'));
-    EXPECT_TRUE(Tr::StrStartsWith("MIDI IN: x", "midi in", true));
     EXPECT_FALSE(Tr::StrStartsWith("ab", "abc"));
     EXPECT_TRUE(Tr::StrStartsWithPos("xxabc", "AB", 3, true));
     EXPECT_FALSE(Tr::StrStartsWithPos("abc", "c", 9));
-    EXPECT_TRUE(Tr::StrStartsWith(std::wstring(L"Hello"), std::wstring(L"he"), true));
     EXPECT_FALSE(Tr::StrStartsWith(std::wstring(L"\u00e9a"), std::wstring(L"\u00fc"), true))
         << "texts the locale cannot convert must not compare equal";
-    EXPECT_EQ(Tr::StrPos("", "abc"), 1);
     EXPECT_EQ(Tr::StrPos("B", "abc", true), 2);
     EXPECT_EQ(Tr::StrPos("B", "abc", false), 0);
 }
@@ -37,9 +34,7 @@ TEST(TrText, ReplaceTrimQuoteAndEscape)
     EXPECT_EQ(Tr::StrReplaceOnce("abab", "ab", ""), "ab");
 
     EXPECT_EQ(Tr::Trim(" \t a b \r\n"), "a b");
-    EXPECT_EQ(Tr::Trim("   "), "");
     EXPECT_EQ(Tr::Trim(" \xE2\x82\xAC\xC2\xA0"), "\xE2\x82\xAC\xC2\xA0") << "UTF-8 bytes are no white space";
-    EXPECT_FALSE(Tr::IsWhiteSpace('\xA0'));
     EXPECT_TRUE(Tr::IsWhiteSpace('\0'));
     EXPECT_EQ(Tr::RemoveQuotes("\""), "\"");
     EXPECT_EQ(Tr::RemoveQuotes(" \"abc\" "), "abc");
@@ -48,10 +43,7 @@ TEST(TrText, ReplaceTrimQuoteAndEscape)
     EXPECT_EQ(Tr::EscapeString(raw), "a\\a\\t\\n\\r\\\\\"z");
     EXPECT_EQ(Tr::UnEscapeString(Tr::EscapeString(raw)), raw);
     EXPECT_EQ(Tr::UnEscapeString("a\\"), "a");
-
     EXPECT_EQ(Tr::LowerCase("AbC\xC3\x89"), "abc\xC3\x89");
-    EXPECT_EQ(Tr::UpCase('\xE9'), '\xE9');
-    EXPECT_FALSE(Tr::IsLetterOrNumberChar('\xE9'));
 }
 
 TEST(TrText, SetStringAndTokens)
@@ -61,8 +53,6 @@ TEST(TrText, SetStringAndTokens)
     EXPECT_EQ(s, "") << "a length of 1 copies nothing";
     Tr::SetString(s, "hello", 3);
     EXPECT_EQ(s, "hel");
-    Tr::SetString(s, nullptr, 3);
-    EXPECT_EQ(s, "");
 
     const std::string list = "a,bc,,d";
     int pos = 0;
@@ -71,11 +61,6 @@ TEST(TrText, SetStringAndTokens)
     pos = 6;
     EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "d");
     EXPECT_EQ(pos, 7);
-    pos = -3;
-    EXPECT_EQ(Tr::ExtractTokenizedString(list, pos, ','), "");
-
-    EXPECT_EQ(Tr::StringFrom(static_cast<const wchar_t*>(nullptr)), "");
-    EXPECT_EQ(Tr::WStringFrom("abc"), L"abc");
 }
 
 TEST(TrTextDeathTest, AssertionsPrintFileLineAndExpression)
