@@ -1,4 +1,4 @@
-#include "ErrorText.h"
+#include "TextHelpers.h"
 #include "TempFolder.h"
 
 #include "core/TrIniFile.h"
@@ -7,7 +7,6 @@
 
 using Tr::TIniFile;
 using Tr::TStringList;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -20,19 +19,11 @@ TIniFile parse(const std::string& text)
     return ini;
 }
 
-Lines linesOf(const TStringList& list)
-{
-    Lines out;
-    for (int i = 0; i < list.Count(); ++i)
-        out.push_back(list.Get(i));
-    return out;
-}
-
 Lines sectionLines(const TIniFile& ini, const std::string& section)
 {
     TStringList lines;
     ini.ReadSectionEntries(section, lines);
-    return linesOf(lines);
+    return LinesOf(lines);
 }
 
 } // namespace
@@ -54,6 +45,16 @@ TEST(IniFile, SectionsAndHeaders)
     EXPECT_EQ(ini.ReadString("AB", "x", ""), "4") << "section names are case-sensitive";
     EXPECT_FALSE(ini.ValueExists("AB", "key")) << "keys are case-sensitive";
     EXPECT_FALSE(ini.SectionExists("cd"));
+
+    TStringList out = ListOf({"stale"});
+    EXPECT_FALSE(ini.ReadSectionEntries("absent", out));
+    EXPECT_EQ(out.Count(), 0) << "an absent section empties the list";
+    ASSERT_TRUE(parse("[sec]\n  key = v\n; note\nother\n").ReadSectionKeys("sec", out));
+    EXPECT_EQ(LinesOf(out), Lines({"key", "; note", "other"}));
+    EXPECT_FALSE(out.KeyExists("key")) << "the view follows the rewritten lines";
+    out = ListOf({"first"});
+    parse("[sec]\nk=v\n").GetStrings(out);
+    EXPECT_EQ(LinesOf(out), Lines({"first", "[sec]", "k=v"})) << "GetStrings appends";
 }
 
 TEST(IniFile, TypedReadsAndWrites)
@@ -80,23 +81,6 @@ TEST(IniFile, TypedReadsAndWrites)
     EXPECT_TRUE(ini.SectionExists("w")) << "an emptied section stays";
     EXPECT_TRUE(ini.EraseSection("w"));
     EXPECT_FALSE(ini.EraseSection("w"));
-}
-
-TEST(IniFile, SectionCopiesAndKeys)
-{
-    TIniFile ini = parse("[sec]\n  key = v\n; note\n\nother\n");
-    TStringList out;
-    out.Add("stale", 7);
-    EXPECT_FALSE(ini.ReadSectionEntries("absent", out));
-    EXPECT_EQ(out.Count(), 0) << "an absent section empties the list";
-    ASSERT_TRUE(ini.ReadSectionKeys("sec", out));
-    EXPECT_EQ(linesOf(out), Lines({"key", "; note", "", "other"}));
-    EXPECT_FALSE(out.KeyExists("key")) << "the view follows the rewritten lines";
-
-    TStringList all;
-    all.Add("first", 0);
-    ini.GetStrings(all);
-    EXPECT_EQ(linesOf(all), Lines({"first", "[sec]", "  key = v", "; note", "", "other"}));
 }
 
 TEST(IniFile, WritesTheExactTextAndReadsItBack)
@@ -126,18 +110,12 @@ TEST(IniFile, WritesTheExactTextAndReadsItBack)
     back.WriteToFile();
     EXPECT_EQ(TempFolder::readFile(nested), "[aa]\ny=3\n\n[bb]\nx=1\n\n")
         << "reading and writing again does not add empty lines";
-}
 
-TEST(IniFile, ReadsEveryLineBreakAndReportsMissingFiles)
-{
-    TempFolder dir;
-    const std::string file = dir / "mixed.ini";
-    TempFolder::writeFile(file, "[ab]\r\nx=1\ry=2\n[cd]\r\nz=3");
-    TIniFile ini(file);
-    ini.ReadFromFile();
-    EXPECT_EQ(ini.ReadString("ab", "x", ""), "1");
-    EXPECT_EQ(ini.ReadString("ab", "y", ""), "2");
-    EXPECT_EQ(ini.ReadString("cd", "z", ""), "3") << "the last line needs no break";
+    TempFolder::writeFile(nested, "[ab]\r\nx=1\ry=2\n[cd]\r\nz=3");
+    back.ReadFromFile();
+    EXPECT_EQ(back.ReadString("ab", "y", ""), "2") << "CR, LF and CR LF all end a line";
+    EXPECT_EQ(back.ReadString("cd", "z", ""), "3") << "the last line needs no break";
+    EXPECT_FALSE(back.SectionExists("aa")) << "a read replaces what was held";
 
     TIniFile missing(dir / "missing.ini");
     missing.WriteString("s", "k", "v");

@@ -1,4 +1,4 @@
-#include "ErrorText.h"
+#include "TextHelpers.h"
 #include "TempFolder.h"
 
 #include "core/TrHashStringSet.h"

@@ -1,4 +1,4 @@
-#include "ErrorText.h"
+#include "TextHelpers.h"
 #include "TempFolder.h"
 
 #include "core/TrStringList.h"
@@ -6,31 +6,10 @@
 #include <gtest/gtest.h>
 
 using Tr::TStringList;
-using Lines = std::vector<std::string>;
-
-namespace {
-
-TStringList listOf(const Lines& lines)
-{
-    TStringList list;
-    for (const auto& line : lines)
-        list.Add(line, 0);
-    return list;
-}
-
-Lines linesOf(const TStringList& list)
-{
-    Lines out;
-    for (int i = 0; i < list.Count(); ++i)
-        out.push_back(list.Get(i));
-    return out;
-}
-
-} // namespace
 
 TEST(StringList, KeyValueViewReadsBlanksQuotesEscapesAndComments)
 {
-    TStringList list = listOf({
+    TStringList list = ListOf({
         "  name = value  ",
         "\"a b\" junk = \"x\\ty\" more",
         "; c=1",
@@ -65,16 +44,16 @@ TEST(StringList, KeyValueViewReadsBlanksQuotesEscapesAndComments)
 
 TEST(StringList, DuplicateKeysSetValueAndDeleteKey)
 {
-    TStringList list = listOf({"a=1", "b=2", "a=3"});
+    TStringList list = ListOf({"a=1", "b=2", "a=3"});
     EXPECT_EQ(list.GetValue("a"), "3") << "the last line wins";
     const std::string a = "a";
     EXPECT_EQ(list.ParseValues(&a), 0) << "the first line with the key is found";
     EXPECT_TRUE(list.DeleteKey("a"));
-    EXPECT_EQ(linesOf(list), Lines({"b=2", "a=3"}));
+    EXPECT_EQ(LinesOf(list), Lines({"b=2", "a=3"}));
     EXPECT_FALSE(list.DeleteKey("c"));
 
     list.SetValue("b", " padded");
-    EXPECT_EQ(linesOf(list), Lines({"a=3", "b= padded"})) << "a key set again moves to the end, its value written raw";
+    EXPECT_EQ(LinesOf(list), Lines({"a=3", "b= padded"})) << "a key set again moves to the end, its value written raw";
     EXPECT_EQ(list.GetValue("b"), "padded") << "the view was thrown away by the change";
 
     // A caller that rewrites a line itself throws the view away itself.
@@ -91,21 +70,21 @@ TEST(StringList, SetTextBreaksLinesAndHonoursTheLength)
                           Case{"ab\0cd", -1, {"ab"}}, Case{"ab\r\ncd", 3, {"ab"}}, Case{"ab\r\ncd", 5, {"ab", "c"}},
                           Case{"abc", 0, {}}})
     {
-        TStringList list = listOf({"old"});
+        TStringList list = ListOf({"old"});
         list.SetText(c.text, c.len);
-        EXPECT_EQ(linesOf(list), c.lines) << (c.text ? c.text : "null") << " with length " << c.len;
+        EXPECT_EQ(LinesOf(list), c.lines) << (c.text ? c.text : "null") << " with length " << c.len;
     }
 
-    TStringList list = listOf({"k=1"});
+    TStringList list = ListOf({"k=1"});
     EXPECT_TRUE(list.KeyExists("k"));
     list.SetText(std::string("ab\0cd\nk=2", 9));
-    EXPECT_EQ(linesOf(list), Lines({std::string("ab\0cd", 5), "k=2"})) << "the string form keeps zero bytes";
+    EXPECT_EQ(LinesOf(list), Lines({std::string("ab\0cd", 5), "k=2"})) << "the string form keeps zero bytes";
     EXPECT_EQ(list.GetValue("k"), "2") << "new text throws the old view away";
 }
 
 TEST(StringList, LookupsSortingAndCopies)
 {
-    TStringList list = listOf({"  key  = v", "; note", "Beta"});
+    TStringList list = ListOf({"  key  = v", "; note", "Beta"});
     EXPECT_EQ(list.GetKey(0), "key");
     EXPECT_EQ(list.GetKey(1), "; note");
     EXPECT_EQ(list.IndexOf("beta"), -1);
@@ -117,10 +96,10 @@ TEST(StringList, LookupsSortingAndCopies)
     tagged.Add("a", 1);
     tagged.Add("ab", 3);
     tagged.Sort();
-    EXPECT_EQ(linesOf(tagged), Lines({"a", "ab", "b"}));
+    EXPECT_EQ(LinesOf(tagged), Lines({"a", "ab", "b"}));
     EXPECT_EQ(tagged.GetTag(2), 2) << "tags move with their lines";
     tagged.Add(tagged);
-    EXPECT_EQ(linesOf(tagged), Lines({"a", "ab", "b", "a", "ab", "b"})) << "adding a list to itself appends one copy";
+    EXPECT_EQ(LinesOf(tagged), Lines({"a", "ab", "b", "a", "ab", "b"})) << "adding a list to itself appends one copy";
     EXPECT_EQ(tagged.GetTag(5), 2);
 }
 
@@ -128,17 +107,17 @@ TEST(StringList, LoadsAndSavesFilesAlsoThroughALink)
 {
     TempFolder dir;
     const std::string file = dir / "list.txt";
-    TStringList list = listOf({"one", "", "two=2"});
+    TStringList list = ListOf({"one", "", "two=2"});
     EXPECT_TRUE(list.SaveToFile(file, 1));
     EXPECT_EQ(TempFolder::readFile(file), "one\n\ntwo=2\n");
     TStringList back;
     EXPECT_TRUE(back.LoadFromFile(file, 1));
-    EXPECT_EQ(linesOf(back), linesOf(list));
+    EXPECT_EQ(LinesOf(back), LinesOf(list));
 
     // Saving through a link replaces the file it points to and keeps the link.
     const std::string link = dir / "link.txt";
     std::filesystem::create_symlink(file, link);
-    EXPECT_TRUE(listOf({"via link"}).SaveToFile(link, 1));
+    EXPECT_TRUE(ListOf({"via link"}).SaveToFile(link, 1));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(TempFolder::readFile(file), "via link\n");
 
@@ -151,7 +130,7 @@ TEST(StringList, LoadsAndSavesFilesAlsoThroughALink)
 TEST(StringList, FailedSavesAreReportedAndKeepTheOldFile)
 {
     TempFolder dir;
-    TStringList list = listOf({"content"});
+    TStringList list = ListOf({"content"});
     const std::string noFolder = dir / "no/such/list.txt";
     EXPECT_FALSE(list.SaveToFile(noFolder, 0));
     EXPECT_EQ(ErrorText([&] { list.SaveToFile(noFolder, 1); }), "could not open file " + noFolder + " for writing");
@@ -162,7 +141,7 @@ TEST(StringList, FailedSavesAreReportedAndKeepTheOldFile)
     // A disk that fills up while the new text is written.
     const std::string file = dir / "list.txt";
     ASSERT_TRUE(list.SaveToFile(file, 1));
-    TStringList big = listOf({std::string(100000, 'x')});
+    TStringList big = ListOf({std::string(100000, 'x')});
     {
         ScopedFileSizeLimit limit(4096);
         EXPECT_FALSE(big.SaveToFile(file, 0));
