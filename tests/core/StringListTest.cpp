@@ -42,7 +42,7 @@ TEST(StringList, KeyValueViewReadsBlanksQuotesEscapesAndComments)
     EXPECT_EQ(list.GetValue("absent"), "");
 }
 
-TEST(StringList, DuplicateKeysSetValueAndDeleteKey)
+TEST(StringList, ChangesThrowTheViewAwayAndKeepTags)
 {
     TStringList list = ListOf({"a=1", "b=2", "a=3"});
     EXPECT_EQ(list.GetValue("a"), "3") << "the last line wins";
@@ -50,16 +50,21 @@ TEST(StringList, DuplicateKeysSetValueAndDeleteKey)
     EXPECT_EQ(list.ParseValues(&a), 0) << "the first line with the key is found";
     EXPECT_TRUE(list.DeleteKey("a"));
     EXPECT_EQ(LinesOf(list), Lines({"b=2", "a=3"}));
-    EXPECT_FALSE(list.DeleteKey("c"));
-
     list.SetValue("b", " padded");
     EXPECT_EQ(LinesOf(list), Lines({"a=3", "b= padded"})) << "a key set again moves to the end, its value written raw";
     EXPECT_EQ(list.GetValue("b"), "padded") << "the view was thrown away by the change";
-
     // A caller that rewrites a line itself throws the view away itself.
     list[0].FText = "a=9";
     list.ClearValues();
     EXPECT_EQ(list.GetValue("a"), "9");
+
+    TStringList tagged;
+    tagged.Add("b", 2);
+    tagged.Add("a", 1);
+    tagged.Sort();
+    tagged.Add(tagged);
+    EXPECT_EQ(LinesOf(tagged), Lines({"a", "b", "a", "b"})) << "sorted, and a list added to itself once";
+    EXPECT_EQ(tagged.GetTag(3), 2) << "tags move with their lines";
 }
 
 TEST(StringList, SetTextBreaksLinesAndHonoursTheLength)
@@ -80,27 +85,6 @@ TEST(StringList, SetTextBreaksLinesAndHonoursTheLength)
     list.SetText(std::string("ab\0cd\nk=2", 9));
     EXPECT_EQ(LinesOf(list), Lines({std::string("ab\0cd", 5), "k=2"})) << "the string form keeps zero bytes";
     EXPECT_EQ(list.GetValue("k"), "2") << "new text throws the old view away";
-}
-
-TEST(StringList, LookupsSortingAndCopies)
-{
-    TStringList list = ListOf({"  key  = v", "; note", "Beta"});
-    EXPECT_EQ(list.GetKey(0), "key");
-    EXPECT_EQ(list.GetKey(1), "; note");
-    EXPECT_EQ(list.IndexOf("beta"), -1);
-    EXPECT_FALSE(list.AddIfNotExists("BETA", 1));
-    EXPECT_TRUE(list.AddIfNotExists("BETA", 0));
-
-    TStringList tagged;
-    tagged.Add("b", 2);
-    tagged.Add("a", 1);
-    tagged.Add("ab", 3);
-    tagged.Sort();
-    EXPECT_EQ(LinesOf(tagged), Lines({"a", "ab", "b"}));
-    EXPECT_EQ(tagged.GetTag(2), 2) << "tags move with their lines";
-    tagged.Add(tagged);
-    EXPECT_EQ(LinesOf(tagged), Lines({"a", "ab", "b", "a", "ab", "b"})) << "adding a list to itself appends one copy";
-    EXPECT_EQ(tagged.GetTag(5), 2);
 }
 
 TEST(StringList, LoadsAndSavesFilesAlsoThroughALink)
