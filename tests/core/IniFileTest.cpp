@@ -52,9 +52,6 @@ TEST(IniFile, SectionsAndHeaders)
     ASSERT_TRUE(parse("[sec]\n  key = v\n; note\nother\n").ReadSectionKeys("sec", out));
     EXPECT_EQ(LinesOf(out), Lines({"key", "; note", "other"}));
     EXPECT_FALSE(out.KeyExists("key")) << "the view follows the rewritten lines";
-    out = ListOf({"first"});
-    parse("[sec]\nk=v\n").GetStrings(out);
-    EXPECT_EQ(LinesOf(out), Lines({"first", "[sec]", "k=v"})) << "GetStrings appends";
 }
 
 TEST(IniFile, TypedReadsAndWrites)
@@ -69,7 +66,6 @@ TEST(IniFile, TypedReadsAndWrites)
     for (const char* key : {"n1", "n2", "n3"})
         EXPECT_EQ(ini.ReadBool("bb", key, 1), 0) << key;
     EXPECT_EQ(ini.ReadBool("bb", "n4", 1), 1) << "an empty value gives the default";
-    EXPECT_EQ(ini.ReadString("nosec", "a", "def"), "def");
 
     ini.WriteBool("w", "t", 1);
     ini.WriteInteger("w", "i", -123);
@@ -77,10 +73,8 @@ TEST(IniFile, TypedReadsAndWrites)
     EXPECT_EQ(sectionLines(ini, "w"), Lines({"i=-123", "t=again"})) << "a key written again moves to the end of its section";
     EXPECT_TRUE(ini.DeleteKey("w", "i"));
     EXPECT_FALSE(ini.DeleteKey("w", "i"));
-    EXPECT_TRUE(ini.DeleteKey("w", "t"));
-    EXPECT_TRUE(ini.SectionExists("w")) << "an emptied section stays";
     EXPECT_TRUE(ini.EraseSection("w"));
-    EXPECT_FALSE(ini.EraseSection("w"));
+    EXPECT_FALSE(ini.SectionExists("w"));
 }
 
 TEST(IniFile, WritesTheExactTextAndReadsItBack)
@@ -96,9 +90,7 @@ TEST(IniFile, WritesTheExactTextAndReadsItBack)
 
     const std::string nested = dir / "sub/folder/settings.ini";
     TIniFile ini(nested);
-    TStringList lines;
-    lines.SetText(std::string("[bb]\nx=1\n[aa]\ny=2\n\n"));
-    ini.ParseStrings(lines);
+    ini.ParseStrings(ListOf({"[bb]", "x=1", "[aa]", "y=2", ""}));
     ini.WriteToFile();
     EXPECT_EQ(TempFolder::readFile(nested), "[aa]\ny=2\n\n[bb]\nx=1\n\n")
         << "missing folders are created and the empty line of a section is not written";
