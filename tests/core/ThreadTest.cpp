@@ -58,26 +58,18 @@ private:
     Tr::TEvent FWake;
 };
 
+// Frees itself when Execute returns, which it does only once told to stop and released.
 std::atomic<int> g_selfFreedDeleted{0};
+std::atomic<bool> g_selfFreedRelease{false};
 
 class SelfFreeingThread : public Tr::TThread
 {
 public:
-    explicit SelfFreeingThread(std::atomic<bool>& release) : TThread(false, "self-freeing"), FRelease(release)
-    {
-        FFreeOnTerminate = 1;
-    }
+    SelfFreeingThread() : TThread(false, "self-freeing") { FFreeOnTerminate = 1; }
     ~SelfFreeingThread() override { ++g_selfFreedDeleted; }
 
 protected:
-    void Execute() override
-    {
-        WaitUntil([this] { return isTerminated() != 0; });
-        WaitUntil([this] { return FRelease.load(); });
-    }
-
-private:
-    std::atomic<bool>& FRelease;
+    void Execute() override { WaitUntil([this] { return isTerminated() && g_selfFreedRelease; }); }
 };
 
 } // namespace
@@ -99,7 +91,6 @@ TEST(Thread, ShortWorkEndsAndIsReclaimedAndStartsAgain)
     thread.waitFor();
     EXPECT_EQ(thread.runs.load(), 2);
     EXPECT_EQ(thread.ends.load(), 2);
-    EXPECT_FALSE(thread.HasHandle());
 }
 
 TEST(Thread, KillStopsAThreadThatListens)
@@ -140,14 +131,10 @@ TEST(Thread, KillCancelsAThreadThatDoesNotStop)
 
 TEST(Thread, SelfFreeingThreadIsNotWaitedFor)
 {
-    g_selfFreedDeleted = 0;
-    std::atomic<bool> release{false};
-    auto* thread = new SelfFreeingThread(release);
+    auto* thread = new SelfFreeingThread();
     thread->Start();
-
-    // Kill must return while Execute still runs: the thread holds on until released below.
     thread->Kill();
-    EXPECT_EQ(g_selfFreedDeleted.load(), 0);
-    release = true;
+    EXPECT_EQ(g_selfFreedDeleted.load(), 0) << "Kill waited for a thread that frees itself";
+    g_selfFreedRelease = true;
     EXPECT_TRUE(WaitUntil([] { return g_selfFreedDeleted == 1; })) << "the object did not delete itself";
 }
