@@ -49,9 +49,6 @@ TEST(IniFile, SectionsAndHeaders)
     TStringList out = ListOf({"stale"});
     EXPECT_FALSE(ini.ReadSectionEntries("absent", out));
     EXPECT_EQ(out.Count(), 0) << "an absent section empties the list";
-    ASSERT_TRUE(parse("[sec]\n  key = v\n; note\nother\n").ReadSectionKeys("sec", out));
-    EXPECT_EQ(LinesOf(out), Lines({"key", "; note", "other"}));
-    EXPECT_FALSE(out.KeyExists("key")) << "the view follows the rewritten lines";
 }
 
 TEST(IniFile, TypedReadsAndWrites)

@@ -3,27 +3,14 @@
 
 #include "core/TrHashStringSet.h"
 #include "core/TrOutputStream.h"
-#include "core/TrStringList.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-Tr::TStringList twoLines()
-{
-    Tr::TStringList lines;
-    lines.Add("a", 0);
-    lines.Add("bc", 0);
-    return lines;
-}
-
-} // namespace
 
 TEST(OutputStream, MemoryStreamWritesLinesAndGrows)
 {
     Tr::TMemOutputStream out;
     out.writeLine(std::string("abc"));
-    out.writeStrings(twoLines());
+    out.writeStrings(ListOf({"a", "bc"}));
     out.writeLine('x');
     out.writeByte(0);
     out.writeString("partial", 4);
@@ -53,7 +40,7 @@ TEST(OutputStream, FileStreamWritesAndReportsErrors)
         Tr::TFileOutputStream out(file);
         EXPECT_EQ(TempFolder::readFile(file), "") << "opening truncates the file";
         out.writeLine(std::string("one"));
-        out.writeStrings(twoLines());
+        out.writeStrings(ListOf({"a", "bc"}));
     }
     EXPECT_EQ(TempFolder::readFile(file), "one\r\na\r\nbc\r\n");
     {
