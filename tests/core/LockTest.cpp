@@ -34,17 +34,6 @@ public:
 private:
     std::thread FThread;
 };
-
-// Runs `body(index)` on `count` threads at once and waits for them all.
-template <typename F>
-void OnThreads(int count, F body)
-{
-    std::vector<std::thread> threads;
-    for (int t = 0; t < count; ++t)
-        threads.emplace_back(body, t);
-    for (auto& thread : threads)
-        thread.join();
-}
 }
 
 TEST(Lock, RecursiveHoldBlocksOtherThreadsUntilFullyLeft)
@@ -173,21 +162,25 @@ TEST(RWLock, MixedLoadKeepsExclusionAndNeverStalls)
 {
     Tr::TRWLock lock;
     std::atomic<int> readersIn{0}, writersIn{0}, faults{0};
-    OnThreads(6, [&](int t) {
-        std::mt19937 random(1234u + static_cast<unsigned>(t));
-        for (int i = 0; i < 3000; ++i)
-        {
-            const unsigned char write = random() % 4 == 0;
-            lock.Enter(write);
-            std::atomic<int>& in = write ? writersIn : readersIn;
-            ++in;
-            std::this_thread::yield();
-            if (writersIn != (write ? 1 : 0) || (write && readersIn != 0))
-                ++faults;
-            --in;
-            lock.Leave(write);
-        }
-    });
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            std::mt19937 random(1234u + t);
+            for (int i = 0; i < 3000; ++i)
+            {
+                const unsigned char write = random() % 4 == 0;
+                lock.Enter(write);
+                std::atomic<int>& in = write ? writersIn : readersIn;
+                ++in;
+                std::this_thread::yield();
+                if (writersIn != (write ? 1 : 0) || (write && readersIn != 0))
+                    ++faults;
+                --in;
+                lock.Leave(write);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(faults.load(), 0) << "readers and writers overlapped";
 }
 
