@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <future>
 #include <random>
 #include <thread>
@@ -22,7 +23,12 @@ class Probe
 public:
     template <typename F>
     explicit Probe(F body) : FThread([this, body] { body(); done = true; }) {}
-    ~Probe() { FThread.join(); }
+    ~Probe()
+    {
+        if (!GetsThrough())
+            std::abort();                 // still stuck after a failed check: end the run rather than hang it
+        FThread.join();
+    }
     bool StaysOut()                       // not through after a while: it waits on something held
     {
         std::this_thread::sleep_for(150ms);
