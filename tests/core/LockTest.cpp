@@ -65,22 +65,6 @@ TEST(Lock, RecursiveHoldBlocksOtherThreadsUntilFullyLeft)
     bthread_lock_deinit(&raw);            // gives up a lock its own thread still holds
 }
 
-TEST(Event, WaitsEndOnNotificationOrTimeOut)
-{
-    Tr::TEvent event;
-    event.Notify();
-    const auto start = std::chrono::steady_clock::now();
-    event.WaitMs(1000);
-    EXPECT_GE(MillisSince(start), 950) << "a notification given before the wait ended it, or the time-out came early";
-
-    for (int ms : {0, -1})
-    {
-        Probe waiter([&] { ms == -1 ? event.Wait() : event.WaitMs(ms); });
-        EXPECT_TRUE(waiter.StaysOut()) << "WaitMs(" << ms << ") returned without a notification";
-        EXPECT_TRUE(WaitUntil([&] { event.Notify(); return waiter.done.load(); }));
-    }
-}
-
 TEST(LockedEvent, WaiterKeepsItsDepthWhileOthersEnterAndLeave)
 {
     Tr::TLockedEvent event;

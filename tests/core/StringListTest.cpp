@@ -97,6 +97,9 @@ TEST(StringList, LoadsAndSavesFilesAlsoThroughALink)
     TStringList back;
     EXPECT_TRUE(back.LoadFromFile(file, 1));
     EXPECT_EQ(LinesOf(back), LinesOf(list));
+    TempFolder::writeFile(file, "one\r\n\rtwo=2\r");     // a CR at the very end: nothing is read past it
+    EXPECT_TRUE(back.LoadFromFile(file, 1));
+    EXPECT_EQ(LinesOf(back), LinesOf(list));
 
     // Saving through a link replaces the file it points to and keeps the link.
     const std::string link = dir / "link.txt";

@@ -34,9 +34,3 @@ TEST(TrList, OwningListFreesOnClearAndDestructionButNotOnRemove)
     }
     EXPECT_EQ(freed, (std::vector<int>{20, 30, 10})) << "the destructor frees what is left";
 }
-
-TEST(TrListDeathTest, IndexOutsideTheListIsAnAssertion)
-{
-    Tr::TList<int*> list;
-    EXPECT_DEATH(list[0], "failed assertion `index >= 0 && index < Count\\(\\)'");
-}
