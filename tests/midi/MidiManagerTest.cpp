@@ -13,38 +13,48 @@ namespace
 {
 Lines initLog;
 
-class LoggingInitializer : public Tr::MidiManagerInitializer
+struct LoggingInitializer : Tr::MidiManagerInitializer
 {
-public:
     explicit LoggingInitializer(std::string who) : FWho(std::move(who)) {}
     ~LoggingInitializer() override { initLog.push_back(FWho + " deleted"); }
     void OnMidiManagerCreated() override
     {
-        initLog.push_back(FWho + " created" + (Tr::MidiManager::IsInstanceAllocated() ? "" : " without manager"));
+        initLog.push_back(FWho + (Tr::MidiManager::IsInstanceAllocated() ? " created" : " created without manager"));
     }
     void OnMidiManagerInited() override { initLog.push_back(FWho + " inited"); }
     void OnMidiManagerToBeDeleted() override { initLog.push_back(FWho + " toBeDeleted"); }
-
-private:
     std::string FWho;
 };
 } // namespace
 
-TEST(MidiManagerLife, InitializersAreToldOfTheManagersLifeAndOwnedByIt)
+TEST(MidiManagerLife, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
 {
     RunInFreshProcess([] {
         juce::ScopedJuceInitialiser_GUI juceInit;
         auto* first = new LoggingInitializer("1");
-        Tr::MidiManager::AddInitializer(first);
-        Tr::MidiManager::AddInitializer(new LoggingInitializer("2"));
-        Tr::MidiManager::AddInitializer(first);   // once only
-        Tr::MidiManager::AddInitializer(nullptr);
-        Tr::MidiManager::instance();
-        EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"}));
+        for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
+            Tr::MidiManager::AddInitializer(i);
+        Tr::MidiManager* manager = Tr::MidiManager::instance();
+        EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
+        auto* factory = new TestMidi::TestMidiFactory();
+        manager->AddFactory(factory, 0);
+        factory->AddPort(0, "Synth");
+        factory->AddPort(1, "Keys");
+        manager->SetSuspended(0);
+        manager->Open(0, 0, 1);
+        manager->Open(0, 1, 1);
+        ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
+        Lines log;
+        LogListener listener(log, "L");
+        manager->AddDeviceControlListener(&listener);
         initLog.clear();
         Tr::VuskSystem::shutdown();
         EXPECT_EQ(initLog, (Lines{"1 toBeDeleted", "2 toBeDeleted", "1 deleted", "2 deleted"}));
         EXPECT_EQ(Tr::MidiManagerInitializers, nullptr);
+        EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
+        EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth") || Tr::IsMidiDeviceOpen(1, "Keys")) << "the ports were closed";
+        EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
+        Tr::MidiManager::CloseAll(1);   // without a manager: nothing
     });
 }
 
@@ -60,25 +70,6 @@ TEST(MidiManagerDeathTest, AskingAfterShutdownIsFatal)
         "failed assertion `FALSE'");
 }
 
-TEST_F(ManagerTest, ShutdownClosesOpenPortsSilently)
-{
-    Fresh([&] {
-        factory->AddPort(0, "Synth");
-        factory->AddPort(1, "Keys");
-        manager->SetSuspended(0);
-        manager->Open(0, 0, 1);
-        manager->Open(0, 1, 1);
-        ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
-        log.clear();
-        Tr::VuskSystem::shutdown();
-        EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
-        EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth")) << "the port objects closed themselves";
-        EXPECT_FALSE(Tr::IsMidiDeviceOpen(1, "Keys"));
-        EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
-        Tr::MidiManager::CloseAll(1);   // without a manager: nothing
-    });
-}
-
 TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
 {
     Fresh([&] {
@@ -86,16 +77,12 @@ TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
         manager->AddDevListChangeListener(&extra);
         manager->AddDevListChangeListener(&extra);
         manager->RemoveDevListChangeListener(&extra);
-        manager->FireDevListChangeEvent();
-        EXPECT_EQ(extra.listChanges, 0) << "one removal undoes two registrations";
-        EXPECT_EQ(listener.listChanges, 1);
-
         manager->GetDevCount(0);
+        EXPECT_EQ(extra.listChanges, 0) << "one removal undoes two registrations";
         const int scans = factory->RecreateCount();
         manager->AddFactory(factory, 1);
         manager->GetDevCount(0);
         EXPECT_EQ(factory->RecreateCount(), scans) << "a registered factory neither refreshes nor invalidates";
-        EXPECT_EQ(listener.listChanges, 2);
 
         auto* later = new TestMidi::TestMidiFactory();
         manager->AddFactory(later, 0);
@@ -103,7 +90,6 @@ TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
         EXPECT_EQ(later->FErrorListener, manager);
         manager->RemoveFactory(later, 0);
         EXPECT_EQ(manager->GetFactory(Tr::PortTypeMIDI), factory);
-        EXPECT_EQ(manager->GetFactoryIndex(Tr::PortTypeIntM), -1);
     });
 }
 
@@ -117,7 +103,6 @@ TEST_F(ManagerTest, AliasManagerSeesThePortLists)
         aliases->setMaintainDeviceAliases(true);
         EXPECT_TRUE(aliases->Exists("Synth", Tr::aliasMidiOut)) << "device aliases for the ports listed";
         EXPECT_TRUE(aliases->Exists("Keys", Tr::aliasMidiIn));
-
         factory->AddPort(0, "Later");
         manager->SetSuspended(0);   // the refresh tells the alias manager, which adds the new port
         EXPECT_TRUE(aliases->Exists("Later", Tr::aliasMidiOut));
