@@ -93,19 +93,31 @@ TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
     });
 }
 
-TEST_F(ManagerTest, AliasManagerSeesThePortLists)
+TEST_F(ManagerTest, AliasManagerMaintainsDeviceAliasesOfThePorts)
 {
     Fresh([&] {
         factory->AddPort(0, "Synth");
         factory->AddPort(0, "Drums");
         factory->AddPort(1, "Keys");
         Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
+        struct : Tr::TMidiAliasChangeListener
+        {
+            int calls = 0;
+            void OnMidiAliasListChanged() override { ++calls; }
+        } aliasListener;
+        aliases->AddAlias("Keys", "elsewhere", Tr::aliasMidiIn);
+        aliases->AddAliasChangeListener(&aliasListener);
         aliases->setMaintainDeviceAliases(true);
+        EXPECT_EQ(aliasListener.calls, 1) << "one notification for the whole pass";
         EXPECT_TRUE(aliases->Exists("Synth", Tr::aliasMidiOut)) << "device aliases for the ports listed";
-        EXPECT_TRUE(aliases->Exists("Keys", Tr::aliasMidiIn));
+        EXPECT_EQ(aliases->GetAliasByName("Keys", Tr::aliasMidiIn, false)->FDevice, "Keys");
         factory->AddPort(0, "Later");
         manager->SetSuspended(0);   // the refresh tells the alias manager, which adds the new port
         EXPECT_TRUE(aliases->Exists("Later", Tr::aliasMidiOut));
+        aliases->setMaintainDeviceAliases(false);
+        factory->AddPort(0, "Bass");
+        Rescan(false);
+        EXPECT_FALSE(aliases->Exists("Bass", Tr::aliasMidiOut)) << "switched off: the port lists are not followed";
 
         manager->Open(manager->GetDevIndex("Drums", 0), 0, 1);
         Tr::TIniFile ini("unused.ini");
@@ -114,5 +126,6 @@ TEST_F(ManagerTest, AliasManagerSeesThePortLists)
         ini.ReadSectionEntries("MIDI.alias", lines);
         ASSERT_EQ(lines.Count(), 2) << "only the device alias of the open port is saved";
         EXPECT_EQ(lines[0].FText, "Name0=Drums");
+        aliases->RemoveAliasChangeListener(&aliasListener);
     });
 }

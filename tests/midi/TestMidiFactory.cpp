@@ -63,18 +63,17 @@ int TestMidiFactory::AddPort(unsigned char isInput, const std::string& name, con
                              const std::string& interfaceName, const std::string& publicName)
 {
     Guard g(FSystem->mutex);
-    auto port = std::make_unique<TestMidiPort>();
-    port->id = static_cast<int>(FSystem->ports.size());
-    port->isInput = isInput ? 1 : 0;
-    port->name = name;
-    port->serial = serial;
-    port->interfaceName = interfaceName;
-    port->publicName = publicName;
-    FSystem->order[port->isInput].push_back(port->id);
-    FSystem->ports.push_back(std::move(port));
-    return FSystem->ports.back()->id;
+    const int id = static_cast<int>(FSystem->ports.size());
+    TestMidiPort& port = *FSystem->ports.emplace_back(std::make_unique<TestMidiPort>());
+    port.id = id;
+    port.isInput = isInput ? 1 : 0;
+    port.name = name;
+    port.serial = serial;
+    port.interfaceName = interfaceName;
+    port.publicName = publicName;
+    FSystem->order[port.isInput].push_back(id);
+    return id;
 }
-
 void TestMidiFactory::RemovePort(int id)
 {
     With(id, [this](TestMidiPort& p) {
@@ -111,11 +110,6 @@ void TestMidiFactory::SetOpenFailure(int id, OpenFailure mode, const std::string
     });
 }
 
-int TestMidiFactory::CurrentMilliTime()
-{
-    return FManualClock ? FClock : MidiDeviceFactory::CurrentMilliTime();
-}
-
 int TestMidiFactory::FindPort(unsigned char isInput, const std::string& name) const
 {
     Guard g(FSystem->mutex);
@@ -125,12 +119,6 @@ int TestMidiFactory::FindPort(unsigned char isInput, const std::string& name) co
     return -1;
 }
 
-std::vector<SentMessage> TestMidiFactory::SentLog() const
-{
-    Guard g(FSystem->mutex);
-    return FSystem->sent;
-}
-
 std::vector<std::vector<unsigned char>> TestMidiFactory::SentTo(int id) const
 {
     std::vector<std::vector<unsigned char>> out;
@@ -138,12 +126,6 @@ std::vector<std::vector<unsigned char>> TestMidiFactory::SentTo(int id) const
         if (m.portId == id)
             out.push_back(m.bytes);
     return out;
-}
-
-void TestMidiFactory::ClearSent()
-{
-    Guard g(FSystem->mutex);
-    FSystem->sent.clear();
 }
 
 int TestMidiFactory::Inject(int id, const std::vector<unsigned char>& bytes, unsigned long long time)
@@ -178,12 +160,6 @@ void TestMidiFactory::recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDev
         list.Add(new Tr::MidiDeviceDescriptor(this, port.isInput, static_cast<int>(i), port.name, port.serial,
                                               port.interfaceName, port.publicName));
     }
-}
-
-int TestMidiFactory::GetNumDevs(unsigned char isInput)
-{
-    Guard g(FSystem->mutex);
-    return static_cast<int>(FSystem->order[isInput ? 1 : 0].size());
 }
 
 Tr::TMidiDeviceBase* TestMidiFactory::CreateDevice(Tr::MidiDeviceDescriptor* desc)
@@ -284,19 +260,6 @@ int TestMidiOutput::SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* 
 
 // ---- RecordingDataListener -------------------------------------------------------------------
 
-void RecordingDataListener::OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time,
-                                                unsigned char* data, int len)
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    FMessages.push_back(Message{sender, time, std::vector<unsigned char>(data, data + len)});
-}
-
-std::vector<RecordingDataListener::Message> RecordingDataListener::Messages() const
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    return FMessages;
-}
-
 std::vector<std::vector<unsigned char>> RecordingDataListener::Pieces() const
 {
     std::vector<std::vector<unsigned char>> out;
@@ -305,9 +268,4 @@ std::vector<std::vector<unsigned char>> RecordingDataListener::Pieces() const
     return out;
 }
 
-void RecordingDataListener::Clear()
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    FMessages.clear();
-}
 } // namespace TestMidi

@@ -1,22 +1,12 @@
-// A scripted MIDI back end for tests: a device factory whose "system" ports the test sets up, and
-// the port objects it makes. It stands in for the real MIDI service wherever the MIDI library or the
-// application is tested without one.
-//
-//   TestMidi::TestMidiFactory factory;                                 // type code 'MIDI' by default
-//   int synth = factory.AddPort(0, "Synth");                           // an output appears
-//   int keys = factory.AddPort(1, "Keys", "0000000A", "00000001");     // an input with unit identifiers
-//   factory.SetOpenFailure(synth, TestMidi::OpenFailure::Throw, "no such device");
-//   factory.RemovePort(keys); factory.RestorePort(keys);              // vanishes; comes back at the end
-//   factory.Inject(keys, {0x90, 0x3C, 0x40});                          // arrives at every started input
-//   factory.SentTo(synth);                                             // what was sent, message by message
-//
-// Ports are named by the id AddPort returns, valid for the factory's life. Like the real service, a
-// port object opens the port at its descriptor's system index *at open time*, so a stale descriptor
-// opens whatever port now stands there, or fails when none does. The cache rule runs on a clock of
-// the factory's own after UseManualClock(), else on the real one. The factory registers with the
-// shutdown registry like every factory (deleting it earlier is fine); port objects keep the scripted
-// system alive, so they may outlive it. Scripting is for one thread; Inject may come from any thread
-// (it stands for the receive thread) and is serialised against Start, Stop and Close of the inputs.
+// A scripted MIDI back end for tests: a device factory whose "system" ports the test sets up, and the port
+// objects it makes. It stands in for the real MIDI service wherever the MIDI library or the application is
+// tested without one. Ports are named by the id AddPort returns, valid for the factory's life. Like the
+// real service, a port object opens the port at its descriptor's system index *at open time*, so a stale
+// descriptor opens whatever port now stands there, or fails when none does. The cache rule runs on a clock
+// of the factory's own after UseManualClock(), else on the real one. The factory registers with the
+// shutdown registry like every factory (deleting it earlier is fine); port objects keep the scripted system
+// alive, so they may outlive it. Scripting is for one thread; Inject may come from any thread (it stands
+// for the receive thread) and is serialised against Start, Stop and Close of the inputs.
 #pragma once
 
 #include "midi/MidiBase.h"
@@ -32,25 +22,13 @@ namespace TestMidi
 {
 class TestMidiInput;
 
-enum class OpenFailure
-{
-    None,
-    Throw,        // OpenImpl throws Tr::EMidiError with the scripted message
-    StayClosed,   // OpenImpl returns without opening and without an exception
-};
-
-enum class SendFailure
-{
-    None,
-    Refuse,   // sends return 0 and record nothing
-    Throw,    // sends throw Tr::EMidiError and record nothing
-};
-
-enum class SendKind
-{
-    Short,   // through SendShort
-    Long,    // through SendLong / SendLongWait
-};
+// Throw: OpenImpl throws Tr::EMidiError with the scripted message; StayClosed: it returns without
+// opening and without an exception.
+enum class OpenFailure { None, Throw, StayClosed };
+// Refuse: sends return 0; Throw: they throw Tr::EMidiError. Neither records anything.
+enum class SendFailure { None, Refuse, Throw };
+// Short: through SendShort; Long: through SendLong or SendLongWait.
+enum class SendKind { Short, Long };
 
 struct SentMessage
 {
@@ -117,9 +95,17 @@ public:
     bool IsStarted(int id) const { return With(id, [](TestMidiPort& p) { return !p.startedInputs.empty(); }); }
     int OpenCount(int id) const { return With(id, [](TestMidiPort& p) { return p.openCount; }); }
     int CloseCount(int id) const { return With(id, [](TestMidiPort& p) { return p.closeCount; }); }
-    std::vector<SentMessage> SentLog() const;                      // every port, in sending order
+    std::vector<SentMessage> SentLog() const   // every port, in sending order
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        return FSystem->sent;
+    }
     std::vector<std::vector<unsigned char>> SentTo(int id) const;  // one port
-    void ClearSent();
+    void ClearSent()
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        FSystem->sent.clear();
+    }
 
     // ---- Incoming data ----
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
@@ -129,13 +115,17 @@ public:
 
     // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
-    int GetNumDevs(unsigned char isInput) override;
+    int GetNumDevs(unsigned char isInput) override
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        return static_cast<int>(FSystem->order[isInput ? 1 : 0].size());
+    }
     unsigned int GetType() override { return FType; }
     std::string GetTypeName(unsigned char isInput) override { return isInput ? "Test MIDI Input" : "Test MIDI Output"; }
     Tr::TMidiDeviceBase* CreateDevice(Tr::MidiDeviceDescriptor* desc) override;
 
 protected:
-    int CurrentMilliTime() override;
+    int CurrentMilliTime() override { return FManualClock ? FClock : MidiDeviceFactory::CurrentMilliTime(); }
 
 private:
     TestMidiPort& Port(int id) const;
@@ -207,10 +197,22 @@ public:
         std::vector<unsigned char> bytes;
     };
 
-    void OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time, unsigned char* data, int len) override;
-    std::vector<Message> Messages() const;
+    void OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time, unsigned char* data, int len) override
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        FMessages.push_back(Message{sender, time, std::vector<unsigned char>(data, data + len)});
+    }
+    std::vector<Message> Messages() const
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        return FMessages;
+    }
     std::vector<std::vector<unsigned char>> Pieces() const;   // just the bytes of each message
-    void Clear();
+    void Clear()
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        FMessages.clear();
+    }
 
 private:
     mutable std::mutex FMutex;
