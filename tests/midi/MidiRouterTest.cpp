@@ -164,5 +164,4 @@ TEST(MidiRouterDeathTest, AskingAfterShutdownIsFatal)
             TMidiRouter::instance();
         },
         "MidiRouter\\.cpp:[0-9]+: failed assertion `FALSE'");
-    EXPECT_DEATH(TMidiRouter::instance()->FRoutes.GetRouteFast(0), "failed assertion `index < FList.Count\\(\\)'");
 }
