@@ -75,23 +75,6 @@ TEST(MidiDeviceBase, OpenAndCloseKeepTheOpenPortListRight)
     EXPECT_THROW(dev->Open(), EMidiError) << "a descriptor whose port vanished opens nothing";
 }
 
-TEST(MidiDeviceBase, DescriptorReplacement)
-{
-    TestMidiFactory factory;
-    auto dev = MakeDevice(factory, 0, "Desc Out");
-    MidiDeviceDescriptor* before = dev->GetDescriptor();
-    MidiDeviceDescriptor same;
-    same.AssignFrom(*before);
-    dev->SetDescriptor(&same);
-    dev->SetDescriptor(nullptr);
-    EXPECT_EQ(dev->GetDescriptor(), before) << "an equal descriptor or none changes nothing";
-    same.FSystemIndex = 3;
-    dev->SetDescriptor(&same);
-    EXPECT_NE(dev->GetDescriptor(), &same) << "the object keeps its own clone";
-    EXPECT_EQ(dev->GetDescriptor()->FSystemIndex, 3);
-    dev->FireMidiErrorEvent("no listener set: nothing happens");
-}
-
 TEST(MidiDeviceBaseDeathTest, DestroyingAnOpenObjectIsFatal)
 {
     EXPECT_DEATH(

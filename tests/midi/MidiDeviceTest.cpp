@@ -60,6 +60,17 @@ TEST(MidiDeviceDescriptor, CopiesAndPortObjects)
     EXPECT_NE(dynamic_cast<TMidiInputBase*>(in.get()), nullptr);
     EXPECT_EQ(d.CreateOutputDevice(), nullptr) << "port objects only of the matching direction";
     EXPECT_EQ(MidiDeviceDescriptor().CreateDevice(), nullptr) << "no factory, no port object";
+
+    // A port object keeps a clone of its own, replaced only by a different descriptor.
+    MidiDeviceDescriptor* own = in->GetDescriptor();
+    in->SetDescriptor(&d);
+    in->SetDescriptor(nullptr);
+    EXPECT_EQ(in->GetDescriptor(), own) << "an equal descriptor or none changes nothing";
+    d.FSystemIndex = 3;
+    in->SetDescriptor(&d);
+    EXPECT_NE(in->GetDescriptor(), &d);
+    EXPECT_EQ(in->GetDescriptor()->FSystemIndex, 3);
+    in->FireMidiErrorEvent("no listener set: nothing happens");
 }
 
 TEST(MidiDeviceDescriptor, MatchesIgnoresIndexWhileIsEqualComparesEverything)
