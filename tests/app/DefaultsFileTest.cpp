@@ -1,0 +1,124 @@
+// resources/defaults.syx is what the program starts with when there is no last file. It is made
+// here, from the settings code itself, so it is a valid message by construction: run this test
+// with QUORVA_WRITE_DEFAULTS=1 to write it again after changing the programs below.
+#include "QuorvaSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Global = QuorvaSettings::Global;
+using Field = QuorvaSettings::ProgramField;
+
+const std::string defaultsPath = std::string(QUORVA_SOURCE_DIR) + "/resources/defaults.syx";
+
+struct DefaultProgram
+{
+    int type;
+    int baseSetting;   // unused by "Different Settings"
+    int steps;
+    int duration;      // kept even by types that have none, so every byte shows a row
+    std::vector<int> rows; // rows of the step table in use; later steps repeat the first
+};
+
+enum Type { LoopPortamento = 2, Loop = 0, StepPortamento = 3, Step = 1, DifferentSettings = 5 };
+
+// Rows of the up and down tables count half steps; the harmony tables list their intervals in order.
+const DefaultProgram defaultPrograms[15] = {
+    {LoopPortamento, 3, 4, 64, {0, 12, 0, 12}},          // Octave Up: octave swell
+    {Loop, 3, 8, 75, {0, 4, 7, 12, 12, 7, 4, 0}},         // Octave Up: major arpeggio
+    {StepPortamento, 2, 3, 64, {0, 12, 24}},             // 2 Octaves Up: climb
+    {Step, 4, 4, 64, {0, 5, 7, 12}},                     // Octave Down: fifth and octave below
+    {LoopPortamento, 6, 2, 87, {0, 35}},                 // Dive Bomb: slow dive
+    {Step, 7, 3, 64, {0, 1, 2}},                         // Drop Tune
+    {DifferentSettings, 3, 4, 64, {3, 4, 11, 17}},       // Octave Up, Octave Down, 5th/7th Up, Off
+    {LoopPortamento, 16, 4, 64, {12, 24, 12, 0}},        // Octave Down/Octave Up Harmony
+    {Step, 15, 2, 64, {0, 2}},                           // 5th Down/4th Down Harmony
+    {Step, 14, 2, 64, {0, 2}},                           // 4th Down/3rd Down Harmony
+    {Loop, 13, 4, 64, {0, 1, 2, 3}},                     // 5th Up/7th Up Harmony
+    {StepPortamento, 12, 3, 64, {0, 1, 2}},              // 5th Up/6th Up Harmony
+    {Step, 11, 2, 64, {0, 2}},                           // 4th Up/5th Up Harmony
+    {Loop, 9, 2, 64, {0, 1}},                            // flat 3rd Up/3rd Up Harmony
+    {LoopPortamento, 5, 2, 95, {0, 24}},                 // 2 Octaves Down
+};
+
+Bytes buildDefaults()
+{
+    QuorvaSettings settings;
+    for (int p = 1; p <= 15; ++p)
+    {
+        const DefaultProgram& d = defaultPrograms[p - 1];
+        settings.applyProgramValue(p, Field::Type, d.type);
+        settings.applyBaseSetting(p, d.baseSetting);
+        settings.applyProgramValue(p, Field::StepCount, d.steps);
+        settings.applyProgramValue(p, Field::Duration, d.duration);
+        const QuorvaTable table = settings.stepTable(p);
+        for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
+        {
+            const std::size_t index = static_cast<std::size_t>(s);
+            const int row = d.rows[index < d.rows.size() ? index : 0];
+            EXPECT_LT(row, table.count) << "program " << p << " step " << s;
+            settings.applyStep(p, s, table.table[row].value);
+        }
+    }
+    settings.applyGlobalValue(Global::LoopPortamentoRate, 25);
+    settings.applyGlobalValue(Global::StepPortamentoRate, 50);
+    settings.applyGlobalValue(Global::OutputType, 4);
+    settings.applyGlobalValue(Global::MidiChannel, 0);
+
+    Bytes message(QUORVA_TEMPLATE_SIZE_BYTES);
+    settings.saveToMem(message.data(), QUORVA_TEMPLATE_SIZE_BYTES);
+    return message;
+}
+
+} // namespace
+
+TEST(DefaultsFile, IsTheGeneratedMessage)
+{
+    const Bytes generated = buildDefaults();
+    const char* write = std::getenv("QUORVA_WRITE_DEFAULTS");
+    if (write != nullptr && std::string(write) == "1")
+    {
+        std::ofstream out(defaultsPath, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(generated.data()), std::streamsize(generated.size()));
+        ASSERT_TRUE(out.good()) << "cannot write " << defaultsPath;
+    }
+
+    std::ifstream in(defaultsPath, std::ios::binary);
+    ASSERT_TRUE(in.good()) << "missing " << defaultsPath;
+    const Bytes file {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(file, generated) << defaultsPath << " is stale: run with QUORVA_WRITE_DEFAULTS=1";
+
+    QuorvaSettings settings;
+    ASSERT_NO_THROW(settings.loadFromMem(file.data(), static_cast<int>(file.size())));
+    for (std::size_t i = 1; i < QUORVA_TEMPLATE_SIZE_BYTES - 1; ++i)
+        EXPECT_LT(file[i], 0x80) << "byte " << i;
+
+    for (Global g : {Global::LoopPortamentoRate, Global::StepPortamentoRate, Global::OutputType,
+                     Global::MidiChannel})
+        EXPECT_TRUE(settings.isShown(g)) << "global byte " << static_cast<int>(g);
+    EXPECT_EQ(settings.getGlobalValue(Global::OutputType), 4) << "Whammy Only";
+    EXPECT_EQ(settings.getGlobalValue(Global::MidiChannel), 0) << "channel 1";
+
+    for (int p = 1; p <= 15; ++p)
+    {
+        for (Field f : {Field::Type, Field::StepCount, Field::Duration})
+            EXPECT_TRUE(settings.isShown(p, f)) << "program " << p << " field " << static_cast<int>(f);
+        if (!settings.hasStepSettings(p))
+        {
+            const QuorvaTable bases {QuorvaBaseSettingTable, QuorvaBaseSettingCount};
+            EXPECT_GE(bases.findRow(settings.getBaseSetting(p)), 0) << "program " << p;
+        }
+        for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
+            EXPECT_GE(settings.stepTable(p).findRow(settings.getStep(p, s)), 0)
+                << "program " << p << " step " << s;
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+// Polls `done` until it holds or `timeout` has passed; true when it held. Only generous time-outs
+// are used with it: they bound a test that fails, they do not measure anything.
+template <typename Pred>
+bool WaitUntil(Pred done, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline long long MillisSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
