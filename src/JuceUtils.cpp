@@ -11,12 +11,23 @@ namespace {
 const char* const kSection = "Current";
 constexpr int kCentred = -1000;
 
+// A width or height below 0 stands for the component's current one.
+juce::Point<int> sizeOrCurrent(const juce::Component& c, int w, int h)
+{
+    return {w < 0 ? c.getWidth() : w, h < 0 ? c.getHeight() : h};
+}
+
+int centredStart(int from, int to, int size)
+{
+    return from + (to - from) / 2 - size / 2;
+}
+
 // Where one edge of the window goes: centred for the "no position" value, otherwise as read
 // unless more than two thirds of the window would leave the area.
 int placeOnArea(int pos, int areaStart, int areaExtent, int size)
 {
     if (pos == kCentred)
-        return areaStart + areaExtent / 2 - size / 2;
+        return centredStart(areaStart, areaStart + areaExtent, size);
     if (pos < areaStart - size / 3)
         return areaStart;
     if (pos > areaStart + areaExtent - size / 3)
@@ -165,15 +176,10 @@ void JuceUtils::loadWindowPosFromIni(juce::Component* c, Tr::TIniFile& ini, int 
         return;
     juce::Component* top = c->getTopLevelComponent();
     const juce::Rectangle<int> area = mainMonitorWorkArea();
-    int x = ini.ReadInteger(kSection, "MainLeft", kCentred);
-    int y = ini.ReadInteger(kSection, "MainTop", kCentred);
-    if (width < 0)
-        width = top->getWidth();
-    if (height < 0)
-        height = top->getHeight();
-    x = placeOnArea(x, area.getX(), area.getWidth(), width);
-    y = placeOnArea(y, area.getY(), area.getHeight(), height);
-    top->setBounds(x, y, width, height);
+    const auto size = sizeOrCurrent(*top, width, height);
+    const int x = placeOnArea(ini.ReadInteger(kSection, "MainLeft", kCentred), area.getX(), area.getWidth(), size.x);
+    const int y = placeOnArea(ini.ReadInteger(kSection, "MainTop", kCentred), area.getY(), area.getHeight(), size.y);
+    top->setBounds(x, y, size.x, size.y);
 }
 
 void JuceUtils::loadWindowPosSizeFromIni(juce::Component* c, Tr::TIniFile& ini, int defaultWidth,
@@ -208,11 +214,8 @@ void JuceUtils::center(juce::Component* c, int x1, int x2, int y1, int y2, int w
 {
     if (!c)
         return;
-    if (w < 0)
-        w = c->getWidth();
-    if (h < 0)
-        h = c->getHeight();
-    c->setBounds(x1 + (x2 - x1) / 2 - w / 2, y1 + (y2 - y1) / 2 - h / 2, w, h);
+    const auto size = sizeOrCurrent(*c, w, h);
+    c->setBounds(centredStart(x1, x2, size.x), centredStart(y1, y2, size.y), size.x, size.y);
 }
 
 void JuceUtils::center(juce::Component* c, int x1, int x2, int y1, int y2)
@@ -236,11 +239,8 @@ void JuceUtils::centerHorizontally(juce::Component* c, int y, int x1, int x2, in
 {
     if (!c)
         return;
-    if (w < 0)
-        w = c->getWidth();
-    if (h < 0)
-        h = c->getHeight();
-    c->setBounds(x1 + (x2 - x1) / 2 - w / 2, y, w, h);
+    const auto size = sizeOrCurrent(*c, w, h);
+    c->setBounds(centredStart(x1, x2, size.x), y, size.x, size.y);
 }
 
 void JuceUtils::centerHorizontally(juce::Component* c, int y, int x1, int x2)

@@ -75,40 +75,38 @@ TEST(BContentBase, TheLinkButtonIsAnInvisibleClickableArea)
     EXPECT_EQ(link->findColour(juce::HyperlinkButton::textColourId), juce::Colours::transparentWhite);
 }
 
-TEST(BContentBase, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
+using BContentBaseInWindow = ScriptedWindowTest;
+
+TEST_F(BContentBaseInWindow, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    juce::ScopedJuceInitialiser_GUI gui;
-    PanelLog log;
-    ScriptedWindow window(PanelScript{}, log);
-    window.init("", false, false);
-    window.setTopLeftPosition(100, 120);
-    auto* panel = window.getContentPanel();
+    openWindow();
+    window->setTopLeftPosition(100, 120);
+    auto* panel = window->getContentPanel();
     juce::TextButton widget("widget");
     widget.setBounds(200, 200, 100, 40);
     panel->addAndMakeVisible(widget);
-    pumpMessages(2000, [&] { return log.count("start") > 0; });
+    waitForStart();
 
-    Mouse mouse(window);
+    Mouse mouse(*window);
     const auto start = panel->localPointToGlobal(juce::Point<int>(50, 50));
     mouse.at(start, false);
     mouse.at(start, true);
     mouse.at(start + juce::Point<int>(30, 20), true);
-    EXPECT_EQ(window.getPosition(), juce::Point<int>(130, 140));
+    EXPECT_EQ(window->getPosition(), juce::Point<int>(130, 140));
     mouse.at(start + juce::Point<int>(-40, 65), true);
-    EXPECT_EQ(window.getPosition(), juce::Point<int>(60, 185)) << "the window follows the pointer";
+    EXPECT_EQ(window->getPosition(), juce::Point<int>(60, 185)) << "the window follows the pointer";
     mouse.at(start + juce::Point<int>(-40, 65), false);
-    EXPECT_EQ(window.getPosition(), juce::Point<int>(60, 185));
+    EXPECT_EQ(window->getPosition(), juce::Point<int>(60, 185));
 
     // A later move with no button down moves nothing.
     mouse.at(start + juce::Point<int>(0, 0), false);
-    EXPECT_EQ(window.getPosition(), juce::Point<int>(60, 185));
+    EXPECT_EQ(window->getPosition(), juce::Point<int>(60, 185));
 
     const auto onWidget = widget.localPointToGlobal(juce::Point<int>(10, 10));
     mouse.at(onWidget, false);
     mouse.at(onWidget, true);
     mouse.at(onWidget + juce::Point<int>(50, 50), true);
     mouse.at(onWidget + juce::Point<int>(50, 50), false);
-    EXPECT_EQ(window.getPosition(), juce::Point<int>(60, 185)) << "widgets are no drag handles";
+    EXPECT_EQ(window->getPosition(), juce::Point<int>(60, 185)) << "widgets are no drag handles";
     panel->removeChildComponent(&widget);
 }

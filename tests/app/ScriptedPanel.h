@@ -1,10 +1,14 @@
 // A content panel and a window for frame tests: the panel does what its script says and logs
-// every call the frame makes, with whether the window was showing at the time.
+// every call the frame makes, with whether the window was showing at the time; and a fixture that
+// opens such a window.
 #pragma once
 
 #include "BContentBase.h"
 #include "BWindow.h"
+#include "GuiTestSupport.h"
 #include "core/TrException.h"
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -100,4 +104,38 @@ protected:
 private:
     PanelScript FScript;
     PanelLog& FLog;
+};
+
+// A display, the toolkit, and a scripted window made on request; the window goes first at the end.
+class ScriptedWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QUORVA_OPEN_DISPLAY(display);
+        gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        gui.reset();
+    }
+
+    // Makes the window with the current script and sets it up with that command line.
+    ScriptedWindow& openWindow(const juce::String& commandLine = "")
+    {
+        window = std::make_unique<ScriptedWindow>(script, log);
+        window->init(commandLine, false, false);
+        return *window;
+    }
+    void waitForStart()
+    {
+        pumpMessages(2000, [this] { return log.count("start") > 0; });
+    }
+
+    std::unique_ptr<DisplayConnection> display;
+    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> gui;
+    PanelScript script;
+    PanelLog log;
+    std::unique_ptr<ScriptedWindow> window;
 };
