@@ -65,21 +65,10 @@ TEST(JuceUtils, CutsTheProcessSerialNumberArgument)
     EXPECT_EQ(cut("my-psn.syx"), "my-psn.syx") << "the marker counts only where an argument begins";
 }
 
-TEST(JuceUtils, ButtonNamesAndProjectFiles)
+TEST(JuceUtils, ButtonNamesAndTextConversion)
 {
-    EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::cancel), "cancel");
-    EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::yes), "yes");
-    EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::no), "no");
-    EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::yesToAll), "yes to all");
-    EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::noToAll), "no to all");
     EXPECT_EQ(JU_getButtonNameForCode(JuceUtils::cancelAll), "cancel all");
-    EXPECT_EQ(JU_getButtonNameForCode((JuceUtils::DialogReturnCode)6), "");
-
-    EXPECT_TRUE(JuceUtils::hasProjectFileExtension(juce::String("/x/Song.VZRP")));
-    EXPECT_FALSE(JuceUtils::hasProjectFileExtension(juce::String("/x/Song.vzrs")));
-    juce::File project("/x/song.vzrp");
-    EXPECT_TRUE(JuceUtils::hasProjectFileExtension(&project));
-
+    EXPECT_EQ(JU_getButtonNameForCode((JuceUtils::DialogReturnCode)6), "") << "no name for an unknown code";
     EXPECT_EQ(StringFrom(JuceStringFrom("Gerät Ö")), "Gerät Ö") << "texts cross the boundary as UTF-8";
 }
 
@@ -164,20 +153,16 @@ TEST(JuceUtils, WindowPositionIsSavedWithOrWithoutTheSize)
     EXPECT_EQ(ini.ReadInteger("Current", "MainHeight", 0), 612);
 }
 
-TEST(JuceUtils, Centring)
+TEST(JuceUtils, CentringTruncatesHalvesTowardZero)
 {
     juce::ScopedJuceInitialiser_GUI gui;
     juce::Component c, other;
     c.setSize(10, 6);
-    JuceUtils::center(&c, 0, 25, 0, 15);
-    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(7, 4, 10, 6)) << "halves truncate";
-    other.setBounds(100, 200, 50, 40);
+    other.setBounds(100, 200, 51, 41);
     JuceUtils::center(&c, &other, 20, -1);
-    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(115, 217, 20, 6));
-    JuceUtils::centerHorizontally(&c, 9, -30, 0);
-    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(-25, 9, 20, 6)) << "truncation toward zero";
-    JuceUtils::center(nullptr, &other);   // nothing happens
-    JuceUtils::center(&c, nullptr);
+    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(115, 217, 20, 6)) << "a negative height keeps the current one";
+    JuceUtils::centerHorizontally(&c, 9, 0, -31);   // -31 / 2 is -15
+    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(-25, 9, 20, 6));
 }
 
 TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
