@@ -20,7 +20,7 @@ bool MIDIDevChangeNotifier::registerNotification()
 {
     if (FRegistered)
         return true;
-    FRegistered = MIDIClientCreate(ClientName, Callback, this, &FClient) == 0 ? 1 : 0;
+    FRegistered = MIDIClientCreate(SysString(ClientName).get(), Callback, this, &FClient) == 0 ? 1 : 0;
     if (FRegistered)
         return true;
     // The library keeps working without notifications; nobody needs to be told.
