@@ -75,21 +75,3 @@ TEST_F(ManagerTest, BurstOfNotificationsGivesOneForcedRefreshAfterTheLast)
     Pump(2600);
     EXPECT_EQ(listener.listChanges, 1);
 }
-
-TEST_F(ManagerTest, ManagerOwnsItsNotifier)
-{
-    Start();
-    // Whether a notification client could be made depends on the machine; either way the manager
-    // keeps working, and stopping the detection withdraws it.
-    manager->StopDetectingMIDIDeviceChanges();
-    EXPECT_FALSE(manager->isDetectingMIDIDeviceChanges());
-    manager->StopDetectingMIDIDeviceChanges();
-    factory->AddPort(0, "Synth");
-    manager->OnNewDeviceTimerExpire(nullptr);
-    EXPECT_EQ(manager->GetDevCount(0), 1);
-    EXPECT_EQ(listener.listChanges, 1);
-
-    Tr::MIDIDevChangeNotifier unregistered;
-    EXPECT_FALSE(unregistered.IsRegistered());
-    EXPECT_FALSE(unregistered.IsPolling());
-}
