@@ -54,6 +54,15 @@ MIDIEndpointRef EndpointAt(unsigned char isInput, int index)
     return isInput ? MIDIGetSource(static_cast<size_t>(index)) : MIDIGetDestination(static_cast<size_t>(index));
 }
 
+// The endpoint a port object opens; throws the "cannot open" text when the port is not there now.
+MIDIEndpointRef EndpointToOpen(unsigned char isInput, const MidiDeviceDescriptor& desc)
+{
+    const MIDIEndpointRef endpoint = EndpointAt(isInput, desc.FSystemIndex);
+    if (endpoint == 0)
+        throw EMidiError(UString::FormatS1(isInput ? SFCannotOpenIn : SFCannotOpen, desc.GetName()));
+    return endpoint;
+}
+
 // Builds a packet list of one packet on the stack and sends it. kMIDIErrParameter when the bytes
 // do not fit into one packet.
 OSStatus SendOnePacket(MIDIPortRef port, MIDIEndpointRef destination, MIDITimeStamp stamp, const uint8_t* data,
@@ -306,10 +315,7 @@ TMidiInputMac::~TMidiInputMac()
 
 void TMidiInputMac::OpenImpl()
 {
-    const MIDIEndpointRef source = EndpointAt(1, FDesc->FSystemIndex);
-    if (source == 0)
-        throw EMidiError(UString::FormatS1(SFCannotOpenIn, FDesc->GetName()));
-    FHandle = HandleOf(source);
+    FHandle = HandleOf(EndpointToOpen(1, *FDesc));
 }
 
 bool TMidiInputMac::CloseImpl(void* handle)
@@ -396,9 +402,7 @@ TMidiOutputMac::~TMidiOutputMac()
 
 void TMidiOutputMac::OpenImpl()
 {
-    const MIDIEndpointRef destination = EndpointAt(0, FDesc->FSystemIndex);
-    if (destination == 0)
-        throw EMidiError(UString::FormatS1(SFCannotOpen, FDesc->GetName()));
+    const MIDIEndpointRef destination = EndpointToOpen(0, *FDesc);
     MIDIPortRef port = 0;
     const OSStatus status = MIDIOutputPortCreate(GetGlobalMidiClientRef(), SysString(OutputPortName).get(), &port);
     if (status != 0)
