@@ -66,6 +66,7 @@ protected:
         if (Tr::MidiManager::IsInstanceAllocated() || madeOne)
             GTEST_FAIL() << "a MIDI manager lived in this process already: run one test case per process (ctest does)";
         madeOne = true;
+        TestMidi::ForgetRegisteredBackEnds();   // the machine's own ports would join the scripted ones
         gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
         manager = Tr::MidiManager::instance();
         factory = new TestMidi::TestMidiFactory();

@@ -1,5 +1,6 @@
 #include "TestMidiFactory.h"
 
+#include "midi/MidiManager.h"
 #include "midi/MidiUtil.h"
 
 #include <algorithm>
@@ -407,5 +408,14 @@ void RecordingDataListener::Clear()
 {
     std::lock_guard<std::mutex> g(FMutex);
     FMessages.clear();
+}
+void ForgetRegisteredBackEnds()
+{
+    if (Tr::MidiManagerInitializers == nullptr)
+        return;
+    for (Tr::MidiManagerInitializer* init : *Tr::MidiManagerInitializers)
+        delete init;
+    delete Tr::MidiManagerInitializers;
+    Tr::MidiManagerInitializers = nullptr;
 }
 } // namespace TestMidi

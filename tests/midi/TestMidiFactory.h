@@ -35,6 +35,10 @@ namespace TestMidi
 {
 class TestMidiInput;
 
+// Drops the back ends that registered with the MIDI manager before main (the real one), so that a
+// manager made afterwards knows only the factories a test adds. Call before the manager exists.
+void ForgetRegisteredBackEnds();
+
 enum class OpenFailure
 {
     None,         // opens
