@@ -49,15 +49,16 @@ inline std::unique_ptr<DisplayConnection> openTestDisplay()
     return nullptr;
 }
 
-// Runs the message loop for about ms milliseconds, or until done() holds.
+// Runs the message loop for about ms milliseconds (at least once, however late this thread gets
+// to run), or until done() holds.
 inline void pumpMessages(int ms, const std::function<bool()>& done = nullptr)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32)ms;
-    while (juce::Time::getMillisecondCounter() < end) {
+    do {
         if (done && done())
             return;
         juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-    }
+    } while (juce::Time::getMillisecondCounter() < end);
 }
 
 // Answers modal alert boxes the way a user would, from a timer on the message thread (timers run

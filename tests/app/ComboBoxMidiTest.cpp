@@ -100,12 +100,8 @@ protected:
         return *chooser;
     }
 
-    // The user picks an item from the open list.
-    void pick(int id)
-    {
-        chooser->setSelectedId(id, juce::sendNotificationAsync);
-        pumpMessages(100);
-    }
+    // The user picks an item from the open list (the change handler runs before this returns).
+    void pick(int id) { chooser->setSelectedId(id, juce::sendNotificationSync); }
 
     // Lets the manager see what the scripted system now holds.
     void rescan()
