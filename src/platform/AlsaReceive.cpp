@@ -1,0 +1,109 @@
+#include "platform/AlsaClient.h"
+#include "platform/HostClock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include <poll.h>
+
+namespace Alsa {
+
+namespace {
+
+const size_t kMaxPacketLength = 65535;
+
+} // namespace
+
+void Client::ReceiveLoop()
+{
+    snd_seq_t* const seq = FSeq.get();
+    const int count = snd_seq_poll_descriptors_count(seq, POLLIN);
+    std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
+    snd_seq_poll_descriptors(seq, fds.data(), static_cast<unsigned>(count), POLLIN);
+    pollfd& wake = fds.back();
+    wake.fd = FWake.fd();
+    wake.events = POLLIN;
+
+    for (;;)
+    {
+        if (poll(fds.data(), fds.size(), -1) < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (wake.revents != 0)
+            return;
+        // The connection blocks, so read only what poll announced and what is buffered already.
+        for (;;)
+        {
+            snd_seq_event_t* event = nullptr;
+            const int result = snd_seq_event_input(seq, &event);
+            // -ENOSPC: our input pool overflowed and the kernel dropped events; what follows is
+            // still good, so carry on with it at the next wake-up.
+            if (result < 0 || event == nullptr)
+                break;
+            Dispatch(*event);
+            if (snd_seq_event_input_pending(seq, 0) <= 0)
+                break;
+        }
+    }
+}
+
+void Client::Dispatch(const snd_seq_event_t& event)
+{
+    if (IsAnnouncement(event))
+    {
+        Announce(event);
+        return;
+    }
+    std::shared_ptr<Port> port;
+    {
+        std::lock_guard<std::mutex> lock(FPortsMutex);
+        auto found = FPorts.find(event.dest.port);
+        if (found != FPorts.end())
+            port = found->second;
+    }
+    if (!port || !port->isInput)
+        return;
+
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+    unsigned char decoded[32];
+    if (event.type == SND_SEQ_EVENT_SYSEX)
+    {
+        bytes = static_cast<const uint8_t*>(event.data.ext.ptr);
+        length = event.data.ext.len;
+    }
+    else
+    {
+        // Events that are no MIDI message (subscription news, for one) decode to nothing.
+        const long n = snd_midi_event_decode(FDecoder.get(), decoded, sizeof decoded, &event);
+        if (n <= 0)
+            return;
+        bytes = decoded;
+        length = static_cast<size_t>(n);
+    }
+
+    std::lock_guard<std::recursive_mutex> lock(port->callbackMutex);
+    const Address source { event.source.client, event.source.port };
+    auto connection = port->connections.find(AddressKey(source));
+    if (!port->alive || connection == port->connections.end())
+        return;
+    const MIDITimeStamp now = AudioGetCurrentHostTime();
+    std::vector<uint8_t> buffer;
+    for (size_t offset = 0; offset < length; offset += kMaxPacketLength)
+    {
+        const size_t piece = std::min(kMaxPacketLength, length - offset);
+        buffer.resize(MIDIPacketListSizeFor(piece));
+        auto* list = reinterpret_cast<MIDIPacketList*>(buffer.data());
+        MIDIPacketListAdd(list, buffer.size(), MIDIPacketListInit(list), now, piece, bytes + offset);
+        port->readProc(list, port->readProcRefCon, connection->second);
+        // The routine may have disconnected the source or disposed of the port.
+        if (!port->alive || port->connections.count(AddressKey(source)) == 0)
+            return;
+    }
+}
+
+} // namespace Alsa
