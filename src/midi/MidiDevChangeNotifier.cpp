@@ -1,0 +1,56 @@
+#include "midi/MidiDevChangeNotifier.h"
+
+#include "midi/MidiManager.h"
+
+namespace Tr
+{
+MIDIDevChangeNotifier::MIDIDevChangeNotifier() = default;
+
+MIDIDevChangeNotifier::~MIDIDevChangeNotifier()
+{
+    if (FClient != 0)
+    {
+        MIDIClientDispose(FClient);
+        FClient = 0;
+    }
+    FTimer.reset();
+}
+
+bool MIDIDevChangeNotifier::registerNotification()
+{
+    if (FRegistered)
+        return true;
+    FRegistered = MIDIClientCreate(ClientName, Callback, this, &FClient) == 0 ? 1 : 0;
+    if (FRegistered)
+        return true;
+    // The library keeps working without notifications; nobody needs to be told.
+    FClient = 0;
+    FPolling = 1;
+    aSyncRefresh();
+    return false;
+}
+
+void MIDIDevChangeNotifier::aSyncRefresh()
+{
+    if (!FTimer)
+        FTimer.reset(CreateTimer(this, TimerName));
+    FTimer->SetInterval(FPolling ? PollMs : DebounceMs);
+    FTimer->SetEnabled(1);
+}
+
+void MIDIDevChangeNotifier::OnTimer()
+{
+    if (!FPolling)
+        FTimer->SetEnabled(0);
+    const unsigned char forced = FPolling ? 0 : 1;
+    MidiManager::instance()->RefreshDevList(forced, forced);
+}
+
+void Callback(const MIDINotification* message, void* refCon)
+{
+    if (message == nullptr || refCon == nullptr)
+        return;
+    if (message->messageID == kMIDIMsgObjectAdded || message->messageID == kMIDIMsgObjectRemoved)
+        static_cast<MIDIDevChangeNotifier*>(refCon)->aSyncRefresh();
+}
+} // namespace Tr
