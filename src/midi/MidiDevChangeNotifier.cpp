@@ -1,6 +1,7 @@
 #include "midi/MidiDevChangeNotifier.h"
 
 #include "midi/MidiManager.h"
+#include "platform/SysString.h"
 
 namespace Tr
 {
@@ -20,7 +21,8 @@ bool MIDIDevChangeNotifier::registerNotification()
 {
     if (FRegistered)
         return true;
-    FRegistered = MIDIClientCreate(ClientName, Callback, this, &FClient) == 0 ? 1 : 0;
+    const SysString name(ClientName);
+    FRegistered = MIDIClientCreate(name.get(), Callback, this, &FClient) == 0 ? 1 : 0;
     if (FRegistered)
         return true;
     // The library keeps working without notifications; nobody needs to be told.

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/TrTimer.h"
-#include "platform/CoreMidiNotifyStandIn.h"
+#include "platform/CoreMidi.h"
 
 #include <memory>
 
