@@ -21,9 +21,9 @@ juce::Colour grey(int level)
 
 const juce::String outputAliasName("MIDI Output Device");
 const juce::String aboutText("Quorva MIDI 2 - Programming Utility - v1.0");
-const juce::String linkCaption("quorva-midi.example");
-const juce::String linkTarget("https://quorva-midi.example/");
-const juce::String noticeText("all 15 programs are sent at once");
+// The link opens the program's licence, which ships in the resources folder.
+const juce::String linkCaption("License (GPL 3)");
+const juce::String noticeText("for Linux");
 
 } // namespace
 
@@ -212,7 +212,7 @@ void QuorvaContentPanel::createComponents()
     createLabel(267, 580, 130, 24, linkCaption, true, centredLeft);
     const int width = preferredWidth != 0 ? preferredWidth : 500;
     createLabel(280, 580, width - 287, 24, noticeText, true, centredRight);
-    linkButton = adopt(createLinkButton(linkTarget));
+    linkButton = adopt(createLinkButton(juce::URL(resourcesFolder().getChildFile("LICENSE")).toString(false)));
     linkButton->setBounds(267, 580, 130, 24);
 }
 
