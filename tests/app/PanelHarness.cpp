@@ -141,7 +141,7 @@ PanelHarness::~PanelHarness()
         setenv("HOME", FOldHome.c_str(), 1);
 }
 
-void PanelHarness::start(juce::StringArray boxes)
+std::vector<ModalBoxAnswers::Box> PanelHarness::start(juce::StringArray boxes)
 {
     FStartedFlag = std::make_unique<bool>(false);
     const juce::File resources = FSetup.ownResources ? juce::File(FResources.path()) : juce::File();
@@ -149,8 +149,9 @@ void PanelHarness::start(juce::StringArray boxes)
     ModalBoxAnswers answers(boxes);
     FWindow->init(juce::String(), false, false);
     pumpMessages(20000, [this] { return started(); });
-    ASSERT_TRUE(started()) << "the panel was not started";
+    EXPECT_TRUE(started()) << "the panel was not started";
     EXPECT_EQ(answers.pending(), 0) << "boxes expected at the start were not shown";
+    return answers.boxes();
 }
 
 bool PanelHarness::started() const

@@ -7,7 +7,7 @@
 //   {
 //       QUORVA_REQUIRE_DISPLAY(display);
 //       PanelHarness h;                      // or h(setup) for a prepared ini or resources folder
-//       h.start();                           // boxes shown by the start: h.start({"OK"})
+//       h.start();                           // boxes the start shows: h.start({"OK"})
 //       h.pick("programTypeCombo", "Different Settings");
 //       ModalBoxAnswers answers({"Yes"});
 //       h.click("sendButton");
@@ -90,8 +90,9 @@ public:
     PanelHarness(const PanelHarness&) = delete;
     PanelHarness& operator=(const PanelHarness&) = delete;
 
-    // Sets the window up and waits for the panel's start; `boxes` answers what the start shows.
-    void start(juce::StringArray boxes = {});
+    // Sets the window up and waits for the panel's start; `boxes` answers what the start shows,
+    // and the boxes seen are returned.
+    std::vector<ModalBoxAnswers::Box> start(juce::StringArray boxes = {});
     bool started() const;
     // The program asked the toolkit to quit.
     static bool quitRequested();
