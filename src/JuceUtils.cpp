@@ -85,17 +85,18 @@ void JuceUtils::FYI(const juce::String& message)
 
 // ---- Work for the message thread ----
 
-void JuceUtils::invokeLater(Runnable* runnable, void* data, int code)
+bool JuceUtils::invokeLater(Runnable* runnable, void* data, int code)
 {
     // Without a message manager the work could never run and its carrier would never be freed.
     if (juce::MessageManager::getInstanceWithoutCreating() == nullptr)
-        return;
+        return false;
     (new JuceUtilsInternalUpdater())->start(runnable, data, code);
+    return true;
 }
 
-void JuceUtils::invokeLater(Runnable* runnable)
+bool JuceUtils::invokeLater(Runnable* runnable)
 {
-    invokeLater(runnable, nullptr, 0);
+    return invokeLater(runnable, nullptr, 0);
 }
 
 // ---- Command line ----

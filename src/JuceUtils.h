@@ -42,9 +42,10 @@ public:
 
     // ---- Work for the message thread ----
     // Calls runnable->run(data, code) once on the message thread, later; callable from any
-    // thread. Every call gives its own run; nothing is merged.
-    static void invokeLater(Runnable* runnable, void* data, int code);
-    static void invokeLater(Runnable* runnable);
+    // thread. Every call gives its own run; nothing is merged. False when there is no message
+    // manager to run it (nothing will happen then).
+    static bool invokeLater(Runnable* runnable, void* data, int code);
+    static bool invokeLater(Runnable* runnable);
 
     // ---- Command line ----
     // Removes the desktop's process-serial-number argument ("-psn..." at the start of an

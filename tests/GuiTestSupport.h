@@ -22,14 +22,19 @@
 #include <vector>
 
 // Opens the display (creating the window-manager atoms a bare X server lacks, see
-// DisplayConnection) into a local named `var`. Skips the test when DISPLAY is not set; fails it
-// when the display named there cannot be opened.
-#define QUORVA_REQUIRE_DISPLAY(var)                                                              \
+// DisplayConnection) into `target`, a std::unique_ptr<DisplayConnection>. Skips the test when
+// DISPLAY is not set; fails it when the display named there cannot be opened.
+#define QUORVA_OPEN_DISPLAY(target)                                                              \
     if (!std::getenv("DISPLAY"))                                                                 \
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";    \
-    const auto var = openTestDisplay();                                                          \
-    if (!var)                                                                                    \
+    target = openTestDisplay();                                                                  \
+    if (!target)                                                                                 \
     FAIL() << "cannot open the X display " << std::getenv("DISPLAY")
+
+// The same into a new local named `var`.
+#define QUORVA_REQUIRE_DISPLAY(var)                                                              \
+    std::unique_ptr<DisplayConnection> var;                                                      \
+    QUORVA_OPEN_DISPLAY(var)
 
 // A bare X server resets itself when its last client leaves, and refuses connections while it
 // does; the previous test program may just have left.
