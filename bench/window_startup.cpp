@@ -33,14 +33,14 @@ struct X11
     decltype(&XInternAtom) intern = get<decltype(&XInternAtom)>("XInternAtom");
     decltype(&XQueryTree) queryTree = get<decltype(&XQueryTree)>("XQueryTree");
     decltype(&XGetWindowAttributes) attributes = get<decltype(&XGetWindowAttributes)>("XGetWindowAttributes");
-    decltype(&XFetchName) fetchName = get<decltype(&XFetchName)>("XFetchName");
+    decltype(&XGetWMName) getName = get<decltype(&XGetWMName)>("XGetWMName");
     decltype(&XFree) free = get<decltype(&XFree)>("XFree");
     decltype(&XSync) sync = get<decltype(&XSync)>("XSync");
     decltype(&XSetErrorHandler) setErrorHandler = get<decltype(&XSetErrorHandler)>("XSetErrorHandler");
 
     bool complete() const
     {
-        return open && intern && queryTree && attributes && fetchName && free && sync && setErrorHandler;
+        return open && intern && queryTree && attributes && getName && free && sync && setErrorHandler;
     }
 };
 
@@ -62,11 +62,13 @@ bool windowShown(const X11& x, Display* display, const std::string& wanted)
         XWindowAttributes a;
         if (!x.attributes(display, children[i], &a) || a.map_state != IsViewable)
             continue;
-        char* name = nullptr;
-        if (x.fetchName(display, children[i], &name) && name)
+        // Read as raw bytes: JUCE stores the title as UTF-8, which XFetchName refuses.
+        XTextProperty name {};
+        if (x.getName(display, children[i], &name) && name.value)
         {
-            found = std::strstr(name, wanted.c_str()) != nullptr;
-            x.free(name);
+            const std::string text(reinterpret_cast<const char*>(name.value), name.nitems);
+            found = text.find(wanted) != std::string::npos;
+            x.free(name.value);
         }
     }
     if (children)
