@@ -317,33 +317,38 @@ TEST(QuorvaContentPanelFiles, StartWithAnInvalidLastFileForgetsIt)
     EXPECT_FALSE(PanelHarness::quitRequested());
 }
 
-TEST(QuorvaContentPanelFiles, StartWithoutDefaultsShowsTheErrorAndQuits)
+namespace {
+
+// Starts with a resources folder of its own, holding `defaults` as "defaults.syx" unless null:
+// the start shows `error` and the program quits.
+void expectStartErrorThenQuit(const Bytes* defaults, const juce::String& error)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
     PanelSetup setup;
-    setup.ownResources = true;   // an empty resources folder
+    setup.ownResources = true;
     PanelHarness h(setup);
+    if (defaults)
+        TempFolder::writeFile(h.resources() / "defaults.syx", std::string(defaults->begin(), defaults->end()));
     const auto boxes = h.start({"OK"});
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Error");
-    EXPECT_EQ(boxes[0].message, "Error loading resource: defaults.syx");
+    EXPECT_EQ(boxes[0].message, error);
     EXPECT_TRUE(PanelHarness::quitRequested());
+}
+
+} // namespace
+
+TEST(QuorvaContentPanelFiles, StartWithoutDefaultsShowsTheErrorAndQuits)
+{
+    QUORVA_REQUIRE_DISPLAY(display);
+    expectStartErrorThenQuit(nullptr, "Error loading resource: defaults.syx");
 }
 
 TEST(QuorvaContentPanelFiles, StartWithInvalidDefaultsShowsTheReasonAndQuits)
 {
     QUORVA_REQUIRE_DISPLAY(display);
-    PanelSetup setup;
-    setup.ownResources = true;
-    PanelHarness h(setup);
     Bytes bad = PanelHarness::defaults();
     bad[0] = 0x90;
-    TempFolder::writeFile(h.resources() / "defaults.syx", std::string(bad.begin(), bad.end()));
-    const auto boxes = h.start({"OK"});
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Error");
-    EXPECT_EQ(boxes[0].message, "Not a valid tempolate file: MIDI markers missing");
-    EXPECT_TRUE(PanelHarness::quitRequested());
+    expectStartErrorThenQuit(&bad, "Not a valid tempolate file: MIDI markers missing");
 }
 
 TEST(QuorvaContentPanelFiles, TheCloseButtonAsksAboutUnsavedChanges)
