@@ -14,6 +14,14 @@ void ManagerTest::SetUp()
     if (managerDestroyed || Tr::MidiManager::IsInstanceAllocated())
         GTEST_FAIL() << "a MIDI manager already lived in this process and cannot be made again: run this "
                         "test program through ctest, or one test case at a time with --gtest_filter";
+    // The real back end registered itself before main; these tests know only the scripted one.
+    if (Tr::MidiManagerInitializers != nullptr)
+    {
+        for (Tr::MidiManagerInitializer* init : *Tr::MidiManagerInitializers)
+            delete init;
+        delete Tr::MidiManagerInitializers;
+        Tr::MidiManagerInitializers = nullptr;
+    }
 }
 
 void ManagerTest::TearDown()
