@@ -78,7 +78,10 @@ TEST(QuorvaContentPanel, StartsWithTheDefaultsInTheSpecifiedLayout)
     EXPECT_EQ(h.combo("stepPortamentoCombo").getText(), "medium Step Portamento");
     EXPECT_EQ(h.combo("outputTypeCombo").getText(), "Whammy Only");
     EXPECT_EQ(h.combo("midiChannelCombo").getText(), "1");
-    EXPECT_EQ(h.items("midiOutCombo"), juce::StringArray({"(none)", "Synth A", "Synth B"}));
+    // The machine's own ports (where it has a sequencer) may be listed beside the test's.
+    const juce::StringArray ports = h.items("midiOutCombo");
+    EXPECT_EQ(ports[0], "(none)");
+    EXPECT_TRUE(ports.contains("Synth A") && ports.contains("Synth B")) << ports.joinIntoString(", ").toStdString();
     EXPECT_EQ(h.combo("midiOutCombo").getText(), "(none)");
     EXPECT_FALSE(h.button("sendButton").isEnabled()) << "no port is chosen";
 
