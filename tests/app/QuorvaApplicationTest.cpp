@@ -2,6 +2,7 @@
 #include "BWindow.h"
 #include "GuiTestSupport.h"
 #include "QuorvaApplication.h"
+#include "core/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,10 @@
 TEST(QuorvaApplication, OpensTheMainWindowAndDeletesItAtShutdown)
 {
     QUORVA_REQUIRE_DISPLAY(display);
+    // The editor keeps its settings under HOME.
+    TempFolder home;
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
     juce::ScopedJuceInitialiser_GUI gui;
     QuorvaApplication app;
     EXPECT_EQ(app.getApplicationName(), "Quorva MIDI 2");
@@ -20,7 +25,7 @@ TEST(QuorvaApplication, OpensTheMainWindowAndDeletesItAtShutdown)
     BWindow* window = app.getMainWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(BWindow::getInstance(), window);
-    EXPECT_EQ(window->getName(), juce::String("Quorva MIDI 2")) << "the panel may change the title later";
+    EXPECT_EQ(window->getName(), juce::String("Quorva MIDI 2 - v1.0")) << "the editor's title: no file yet";
     EXPECT_EQ(window->getBackgroundColour(), juce::Colour(240, 240, 240));
     EXPECT_TRUE(window->isVisible());
     ASSERT_NE(window->getContentPanel(), nullptr);
@@ -41,4 +46,5 @@ TEST(QuorvaApplication, OpensTheMainWindowAndDeletesItAtShutdown)
     app.shutdown();
     EXPECT_EQ(app.getMainWindow(), nullptr);
     EXPECT_EQ(BWindow::getInstance(), nullptr);
+    setenv("HOME", oldHome.c_str(), 1);
 }
