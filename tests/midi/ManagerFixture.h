@@ -67,6 +67,7 @@ protected:
     {
         RunInFreshProcess([&] {
             juce::ScopedJuceInitialiser_GUI juceInit;
+            TestMidi::ForgetRegisteredBackEnds();   // the real one registered itself before main
             manager = Tr::MidiManager::instance();
             factory = new TestMidi::TestMidiFactory();
             factory->UseManualClock();

@@ -30,6 +30,7 @@ TEST(MidiManagerLife, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
 {
     RunInFreshProcess([] {
         juce::ScopedJuceInitialiser_GUI juceInit;
+        TestMidi::ForgetRegisteredBackEnds();
         auto* first = new LoggingInitializer("1");
         for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
             Tr::MidiManager::AddInitializer(i);
@@ -62,6 +63,7 @@ TEST(MidiManagerDeathTest, AskingAfterShutdownIsFatal)
     EXPECT_DEATH(
         {
             juce::ScopedJuceInitialiser_GUI juceInit;
+            TestMidi::ForgetRegisteredBackEnds();
             Tr::MidiManager::instance();
             Tr::VuskSystem::shutdown();
             Tr::MidiManager::instance();

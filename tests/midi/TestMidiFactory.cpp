@@ -1,5 +1,7 @@
 #include "TestMidiFactory.h"
 
+#include "midi/MidiManager.h"
+#include "midi/MidiManager.h"
 #include "midi/MidiUtil.h"
 
 #include <algorithm>
@@ -268,4 +270,13 @@ std::vector<std::vector<unsigned char>> RecordingDataListener::Pieces() const
     return out;
 }
 
+void ForgetRegisteredBackEnds()
+{
+    if (Tr::MidiManagerInitializers == nullptr)
+        return;
+    for (Tr::MidiManagerInitializer* init : *Tr::MidiManagerInitializers)
+        delete init;
+    delete Tr::MidiManagerInitializers;
+    Tr::MidiManagerInitializers = nullptr;
+}
 } // namespace TestMidi

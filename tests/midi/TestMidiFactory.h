@@ -22,6 +22,10 @@ namespace TestMidi
 {
 class TestMidiInput;
 
+// Drops the back ends that registered with the MIDI manager before main (the real one), so that a
+// manager made afterwards knows only the factories a test adds. Call before the manager exists.
+void ForgetRegisteredBackEnds();
+
 // Throw: OpenImpl throws Tr::EMidiError with the scripted message; StayClosed: it returns without
 // opening and without an exception.
 enum class OpenFailure { None, Throw, StayClosed };

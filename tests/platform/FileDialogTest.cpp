@@ -1,51 +1,13 @@
+#include "GuiTestSupport.h"
 #include "core/TempFolder.h"
 #include "core/TrFiles.h"
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <dlfcn.h>
 #include <functional>
 
 namespace {
-
-// JUCE reads window-manager properties through atoms it only looks up, never creates; on a bare
-// X server without a window manager (Xvfb in the test scripts) they do not exist and the first
-// window ends the process with BadAtom. This creates them, and keeps its connection open while
-// it lives, since the server forgets its atoms when its last client leaves.
-class WindowManagerAtoms
-{
-public:
-    WindowManagerAtoms()
-    {
-        FX11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-        if (!FX11)
-            return;
-        auto open = (void* (*)(const char*))dlsym(FX11, "XOpenDisplay");
-        auto intern = (unsigned long (*)(void*, const char*, int))dlsym(FX11, "XInternAtom");
-        FClose = (int (*)(void*))dlsym(FX11, "XCloseDisplay");
-        if (!open || !intern || !FClose || !(FDisplay = open(nullptr)))
-            return;
-        for (const char* name : {"WM_STATE", "WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW",
-                                 "WM_CHANGE_STATE", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN",
-                                 "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_PING"})
-            intern(FDisplay, name, 0);
-    }
-    ~WindowManagerAtoms()
-    {
-        if (FDisplay)
-            FClose(FDisplay);
-        if (FX11)
-            dlclose(FX11);
-    }
-    WindowManagerAtoms(const WindowManagerAtoms&) = delete;
-    WindowManagerAtoms& operator=(const WindowManagerAtoms&) = delete;
-
-private:
-    void* FX11 = nullptr;
-    void* FDisplay = nullptr;
-    int (*FClose)(void*) = nullptr;
-};
 
 // Waits on the message thread for the modal file box and lets `answer` act on it the way a
 // user would.
@@ -93,9 +55,7 @@ private:
 
 TEST(FileDialog, ReturnsTheChosenPathOrNothing)
 {
-    if (!getenv("DISPLAY"))
-        GTEST_SKIP() << "needs a display (the test scripts run under xvfb-run)";
-    WindowManagerAtoms atoms;
+    QUORVA_REQUIRE_DISPLAY(display);
     juce::ScopedJuceInitialiser_GUI gui;
     TempFolder dir;
     TempFolder::writeFile(dir / "old.syx", "x");

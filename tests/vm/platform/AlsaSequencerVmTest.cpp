@@ -5,6 +5,7 @@
 #include "platform/AlsaEndpoints.h"
 #include "platform/CoreMidi.h"
 #include "platform/HostClock.h"
+#include "vm/VmDevices.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -29,44 +30,13 @@
 
 namespace {
 
+using namespace VmDevices;
+
 const char* const kPortClientName = "Vusk's MIDI subsystem";
 const char* const kListenerName = "VUSK'S MIDI LISTENER";
-const char* const kRawDevice = "/dev/snd/midiC0D0";
-const char* const kVirmidiPort = "VirMIDI 0-0";
-const char* const kThroughPort = "Midi Through Port-0";
-
-#define REQUIRE_VM()                                                                                        \
-    if (std::getenv("QUORVA_VM") == nullptr)                                                                \
-    GTEST_SKIP() << "needs the sequencer of the test VM: tests/vm/run-in-vm.sh"
-
-double Millis(uint64_t hostTicks)
-{
-    return static_cast<double>(hostTicks) / static_cast<double>(AudioConvertNanosToHostTime(1000000));
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-bool Module(const std::string& action, const std::string& name)
-{
-    return std::system(("vm-module " + action + " " + name).c_str()) == 0;
-}
-
-void EnsureVirmidi()
-{
-    if (access(kRawDevice, F_OK) != 0)
-        Module("load", "snd-virmidi");
-    ASSERT_TRUE(WaitFor([] { return access(kRawDevice, F_OK) == 0; }, 3000)) << "snd-virmidi does not come up";
-}
+const char* const kRawDevice = RawDevice;
+const char* const kVirmidiPort = VirmidiPort;
+const char* const kThroughPort = ThroughPort;
 
 std::string StringProperty(MIDIObjectRef object, SysStringRef key)
 {
@@ -101,16 +71,6 @@ bool Contains(const std::vector<std::string>& names, const std::string& name)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-std::vector<uint8_t> Sysex(size_t total, uint8_t seed)
-{
-    std::vector<uint8_t> bytes(total);
-    bytes.front() = 0xF0;
-    for (size_t i = 1; i + 1 < total; ++i)
-        bytes[i] = static_cast<uint8_t>((seed + i * 7) & 0x7F);
-    bytes.back() = 0xF7;
-    return bytes;
-}
-
 // Sends the bytes as one packet, built the way the paced sender builds it.
 OSStatus SendPacket(MIDIPortRef port, MIDIEndpointRef destination, const std::vector<uint8_t>& bytes,
                     MIDITimeStamp stamp)
@@ -121,70 +81,6 @@ OSStatus SendPacket(MIDIPortRef port, MIDIEndpointRef destination, const std::ve
         return kMIDIErrParameter;
     return MIDISend(port, destination, list);
 }
-
-// A raw MIDI device of the virtual card, as another program would use it.
-class RawMidi
-{
-public:
-    RawMidi(const char* path, int mode)
-        : FFd(open(path, mode | O_NONBLOCK | O_CLOEXEC))
-    {
-        // The card hands sequencer data to a reader only once it has started reading.
-        uint8_t byte;
-        if (FFd >= 0 && (mode & O_ACCMODE) == O_RDONLY)
-            [[maybe_unused]] ssize_t n = read(FFd, &byte, 1);
-    }
-    ~RawMidi()
-    {
-        if (FFd >= 0)
-            close(FFd);
-    }
-    RawMidi(const RawMidi&) = delete;
-    RawMidi& operator=(const RawMidi&) = delete;
-
-    bool IsOpen() const { return FFd >= 0; }
-
-    // Reads until count bytes came or timeoutMs passed; arrival gets the host time of the last byte.
-    std::vector<uint8_t> Read(size_t count, int timeoutMs, MIDITimeStamp* arrival = nullptr)
-    {
-        std::vector<uint8_t> bytes;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (bytes.size() < count && std::chrono::steady_clock::now() < end)
-        {
-            pollfd fd { FFd, POLLIN, 0 };
-            if (poll(&fd, 1, 20) <= 0)
-                continue;
-            uint8_t buffer[1024];
-            const ssize_t n = read(FFd, buffer, std::min(sizeof buffer, count - bytes.size()));
-            if (n > 0)
-            {
-                if (arrival != nullptr)
-                    *arrival = AudioGetCurrentHostTime();
-                bytes.insert(bytes.end(), buffer, buffer + n);
-            }
-        }
-        return bytes;
-    }
-
-    bool Write(const std::vector<uint8_t>& bytes)
-    {
-        size_t done = 0;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (done < bytes.size() && std::chrono::steady_clock::now() < end)
-        {
-            pollfd fd { FFd, POLLOUT, 0 };
-            if (poll(&fd, 1, 20) <= 0)
-                continue;
-            const ssize_t n = write(FFd, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-        }
-        return done == bytes.size();
-    }
-
-private:
-    int FFd;
-};
 
 // What a read routine received.
 struct Received
@@ -244,7 +140,7 @@ struct PortClient
 TEST(AlsaSequencer, ListsPortsWithNamesAndProperties)
 {
     REQUIRE_VM();
-    EnsureVirmidi();
+    ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
     const std::vector<std::string> sources = EndpointNames(true);
     const std::vector<std::string> destinations = EndpointNames(false);
     for (const std::string name : { kThroughPort, "VirMIDI 0-0", "VirMIDI 0-3" })
@@ -315,7 +211,7 @@ protected:
     void SetUp() override
     {
         REQUIRE_VM();
-        EnsureVirmidi();
+        ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
         ports = std::make_unique<PortClient>();
         raw = std::make_unique<RawMidi>(kRawDevice, O_RDONLY);
         ASSERT_TRUE(raw->IsOpen());
@@ -482,7 +378,7 @@ TEST_F(SendToCard, SysexRequestCompletesAsynchronously)
 TEST(AlsaSequencer, IncomingSysexReachesTheReadRoutine)
 {
     REQUIRE_VM();
-    EnsureVirmidi();
+    ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
     PortClient ours;
     const MIDIEndpointRef source = FindEndpoint(true, kVirmidiPort);
     ASSERT_NE(source, 0u);
@@ -545,14 +441,6 @@ struct Notifications
     bool Has(int id) const { return std::find(ids.begin(), ids.end(), id) != ids.end(); }
 };
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done() && std::chrono::steady_clock::now() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
-    return done();
-}
-
 MIDIUniqueID EntityId(MIDIEndpointRef endpoint)
 {
     MIDIEntityRef entity = 0;
@@ -567,7 +455,7 @@ MIDIUniqueID EntityId(MIDIEndpointRef endpoint)
 TEST(AlsaSequencer, DevicesComingAndGoingAreNotified)
 {
     REQUIRE_VM();
-    EnsureVirmidi();
+    ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
     juce::ScopedJuceInitialiser_GUI juceInit;
     Notifications notes;
     MIDIClientRef listener = 0;
@@ -607,5 +495,5 @@ TEST(AlsaSequencer, DevicesComingAndGoingAreNotified)
     ASSERT_TRUE(Module("load", "snd-virmidi"));
     PumpUntil([] { return false; }, 500);
     EXPECT_TRUE(notes.ids.empty());
-    EnsureVirmidi();
+    ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
 }
