@@ -76,6 +76,7 @@ int TestMidiFactory::AddPort(unsigned char isInput, const std::string& name, con
     FSystem->order[port.isInput].push_back(id);
     return id;
 }
+
 void TestMidiFactory::RemovePort(int id)
 {
     With(id, [this](TestMidiPort& p) {
