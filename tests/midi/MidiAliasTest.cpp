@@ -89,6 +89,8 @@ TEST(MidiAliasManager, LookupsChangesAndRemoval)
         M()->AddAliasChangeListener(&l);
         TMidiAlias* out = M()->GetAliasByName("Out", aliasMidiOut, true);
         ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out->FDevice, "");
+        EXPECT_EQ(out->FProjectUse, 1);
         EXPECT_EQ(M()->GetAliasByName("OUT", aliasMidiOut, true), out) << "names ignore case";
         EXPECT_EQ(M()->GetAliasByName("out", aliasMidiIn, false), nullptr) << "types must match";
         EXPECT_EQ(log.size(), 1u) << "creating notifies once";
@@ -165,6 +167,15 @@ TEST(MidiAliasManager, UpdateBracketsAndListeners)
         b.onCall = [] { M()->GetAliasByName("made in handler", aliasMidiOut, true); };
         M()->FireAliasChangeEvent();
         EXPECT_EQ(log, (Lines{"b", "b", "a", "a"}));
+
+        // The count is not clamped: below zero every change notifies at once, and nothing is held back
+        // until enough BeginUpdate calls bring it above zero again.
+        log.clear();
+        b.onCall = nullptr;
+        M()->EndUpdate();
+        M()->AddAlias("z", "", aliasMidiIn);
+        EXPECT_EQ(log.size(), 2u);
+        M()->BeginUpdate();
     });
 }
 
@@ -212,13 +223,14 @@ TEST(MidiAliasManager, IniSectionRoundTrip)
         EXPECT_EQ(log.size(), 2u) << "the update of the stored alias, then the end of the load";
 
         // Loading notifies even when it read nothing; a damaged entry loads as a removed alias and
-        // is not written back; loading stops at the first gap.
+        // is not written back; loading stops at the first empty name.
         TIniFile damaged("none.ini");
         log.clear();
         M()->loadFromIniFile(damaged);
         EXPECT_EQ(log.size(), 1u);
         damaged.WriteString("MIDI.alias", "Name0", "a");
         damaged.WriteString("MIDI.alias", "Device0", "garbage");
+        damaged.WriteString("MIDI.alias", "Name1", "");
         damaged.WriteString("MIDI.alias", "Name2", "c");
         M()->loadFromIniFile(damaged);
         ASSERT_EQ(M()->GetCount(), 7);

@@ -100,6 +100,11 @@ TEST_F(ManagerTest, LoadMakesWaitingPlaceholdersThatTheFirstScanMatches)
         EXPECT_EQ(Section(saved, "MIDI.out"),
                   (Lines{"Name0=Synth", "Name1=Unplugged", "Options0=FF4944494D", "Options1=FF4944494D"}));
         EXPECT_EQ(Section(saved, "MIDI.in"), Section(ini, "MIDI.in"));
+
+        manager->FPersistent = 0;
+        Write(saved, "MIDI.out", {{"Extra", "FF4944494D"}});
+        manager->loadFromIniFile(saved);
+        EXPECT_EQ(manager->GetDevCount(0), 2) << "not persistent: nothing is read";
     });
 }
 

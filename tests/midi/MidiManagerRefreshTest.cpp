@@ -32,6 +32,7 @@ TEST_F(ManagerTest, FirstQueryScansEvenWithoutPortsAndUnforcedRefreshOfSameCount
         const int before = listener.listChanges;
         EXPECT_TRUE(Rescan(true));
         EXPECT_EQ(listener.listChanges, before + 1);
+        EXPECT_EQ(manager->GetDevDescriptor(-1, 0), nullptr);
         EXPECT_EQ(manager->GetDevDescriptor(2, 0), nullptr);
     });
 }

@@ -107,6 +107,7 @@ TEST_F(ManagerTest, AliasesBindToEntryIndicesAndThruListsFollowRoutes)
         factory->AddPort(0, "Drums");
         const int keys = factory->AddPort(1, "Keys");
         manager->SetSuspended(0);
+        EXPECT_EQ(manager->GetMidiOutputByIndex(1), nullptr) << "a port never opened has no port object";
 
         Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
         auto alias = [&](const char* name, Tr::TAliasType type) { return aliases->GetAliasByName(name, type, false); };
@@ -115,7 +116,10 @@ TEST_F(ManagerTest, AliasesBindToEntryIndicesAndThruListsFollowRoutes)
         aliases->AddAlias("Nowhere", "Unplugged", Tr::aliasMidiOut);
         aliases->AddAlias("Player", "Keys", Tr::aliasMidiIn);
         aliases->AddAlias("Out", "Synth", Tr::aliasMidiOut);
+        aliases->AddAlias("Modem", "ttyS0", Tr::aliasSerialPort);
+        alias("Modem", Tr::aliasSerialPort)->FUserID = 42;
         aliases->EndUpdate();
+        EXPECT_EQ(alias("Modem", Tr::aliasSerialPort)->FUserID, 42) << "not a MIDI alias";
         EXPECT_EQ(alias("Lead", Tr::aliasMidiOut)->FUserID, 1);
         EXPECT_EQ(alias("Out", Tr::aliasMidiOut)->FUserID, 0);
         EXPECT_EQ(alias("Player", Tr::aliasMidiIn)->FUserID, 0);

@@ -74,9 +74,11 @@ TEST(MidiManagerDeathTest, AskingAfterShutdownIsFatal)
 TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
 {
     Fresh([&] {
+        LogListener stranger(log, "S");
         manager->AddDevListChangeListener(&listener);
+        manager->RemoveDevListChangeListener(&stranger);
         manager->GetDevCount(0);
-        EXPECT_EQ(listener.listChanges, 1) << "a listener registered twice hears once";
+        EXPECT_EQ(listener.listChanges, 1) << "a listener registered twice hears once, removing a stranger does nothing";
         const int scans = factory->RecreateCount();
         manager->AddFactory(factory, 1);
         manager->GetDevCount(0);

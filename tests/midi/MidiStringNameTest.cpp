@@ -17,7 +17,7 @@ std::string Describe(const std::string& hex)
 TEST(MidiStringName, OneOfEachKind)
 {
     EXPECT_EQ(Describe("90 3C 40"), "Note On #1: C4, vel 64");
-    EXPECT_EQ(Describe("8F 46 00"), "Note Off #16: A#4, vel 0");
+    EXPECT_EQ(Describe("8F 45 00"), "Note Off #16: A4, vel 0");
     EXPECT_EQ(Describe("A1 3C 7F"), "Aftertouch #2: C4, 127");
     EXPECT_EQ(Describe("B0 07 64"), "CC #1: Channel Volume, 100");
     EXPECT_EQ(Describe("B0 03 01"), "CC #1: Controller 3, 1") << "an unnamed controller shows its number";
@@ -25,6 +25,7 @@ TEST(MidiStringName, OneOfEachKind)
     EXPECT_EQ(Describe("DF 40"), "Channel Pressure #16: 64");
     EXPECT_EQ(Describe("E0 00 40"), "PitchWheel #1: 0.0%");
     EXPECT_EQ(Describe("E0 7F 7F"), "PitchWheel #1: +100.0%");
+    EXPECT_EQ(Describe("E0 00 00"), "PitchWheel #1: -100.0%");
     EXPECT_EQ(Describe("9a 3c 40"), "Note On #11: C4, vel 64") << "lower-case digits are hexadecimal too";
     EXPECT_EQ(Describe(" 90 3C 40"), "Note On #1: C4, vel 64") << "spaces anywhere are ignored";
     EXPECT_EQ(Describe("903C40F8"), "Note On #1: C4, vel 64 - Timing Clock");
@@ -50,6 +51,7 @@ TEST(MidiStringName, ParameterNumberRuns)
     EXPECT_EQ(Describe("B0 65 00 B0 64 00 B0 26 05 F8"), "RPN: MSB=0 LSB=0, data: LSB: 5 - Timing Clock");
 
     // Runs that do not select a whole parameter number stay single controller messages.
+    EXPECT_EQ(Describe("B0 63 00 B0 07 64"), "CC #1: NRPN MSB, 0 - CC #1: Channel Volume, 100");
     EXPECT_EQ(Describe("B0 63 00 B0 64 00"), "CC #1: NRPN MSB, 0 - CC #1: RPN LSB, 0");
     EXPECT_EQ(Describe("B0 63 00 B1 62 01"), "CC #1: NRPN MSB, 0 - CC #2: NRPN LSB, 1") << "other channel";
     EXPECT_EQ(Describe("B0 63 00 90 3C 40"), "CC #1: NRPN MSB, 0 - Note On #1: C4, vel 64");
@@ -67,6 +69,7 @@ TEST(MidiStringName, ParameterNumberRuns)
 TEST(MidiStringName, BadInput)
 {
     EXPECT_EQ(Tr::GetMidiNoteName(0), "C-1");
+    EXPECT_EQ(Tr::GetMidiNoteName(61), "C#4");
     EXPECT_EQ(Tr::GetMidiNoteName(127), "G9");
     EXPECT_EQ(Tr::GetMidiControllerName(3, 0), "");
     for (int outside : {-1, 128, 255, 1000000})
@@ -87,6 +90,7 @@ TEST(MidiStringName, BadInput)
     EXPECT_EQ(Describe("90 3C 40 3E 40"), "Note On #1: C4, vel 64 - 3E 40 ") << "running status is not resolved";
     EXPECT_EQ(Describe(std::string("\xff\x00\x90", 3)), std::string("\xff\x00 \x90", 4));
     EXPECT_EQ(Tr::GetMidiStringName("", 1), "");
+    EXPECT_EQ(Tr::GetMidiStringName("   ", 1), "   ") << "nothing described: the input itself";
     EXPECT_EQ(Tr::GetMidiStringName("   ", 0), "");
 
     int consumed = -1;

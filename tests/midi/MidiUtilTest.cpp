@@ -42,7 +42,7 @@ TEST(MidiUtilDeathTest, FreshProcessCreatesListsLazilyAndFreeingEndsTheGroup)
     EXPECT_EXIT(
         {
             RemoveOpenMidiDevice(0, "X");
-            const bool lazy = OpenOutDevices == nullptr && OpenInDevices == nullptr;
+            const bool lazy = openMidiListLock.load() != nullptr && OpenOutDevices == nullptr && OpenInDevices == nullptr;
             AddOpenMidiDevice(1, "LB1");
             FreeMidiDevListBuffer();
             AddOpenMidiDevice(0, "Y");
@@ -55,14 +55,17 @@ TEST(MidiUtilDeathTest, FreshProcessCreatesListsLazilyAndFreeingEndsTheGroup)
 
 TEST(MidiUtil, VirtualDriversLoopsAndLooseNames)
 {
+    EXPECT_TRUE(IsMidiDeviceVirtualDriver("LoopBE Internal MIDI"));
     EXPECT_TRUE(IsMidiDeviceVirtualDriver("MIDI Yoke NT: 1"));
     EXPECT_TRUE(IsMidiDeviceVirtualDriver("LB4"));
     EXPECT_FALSE(IsMidiDeviceVirtualDriver("MIDI Yoke NT 1")) << "the colon belongs to the prefix";
+    EXPECT_FALSE(IsMidiDeviceVirtualDriver("loopbe internal midi")) << "the test is case-sensitive";
     EXPECT_FALSE(IsMidiDeviceVirtualDriver("LB")) << "shorter than every prefix";
 
     AddOpenMidiDevice(1, "LB1");
     AddOpenMidiDevice(0, "Real Synth");
     EXPECT_TRUE(WouldBecomeVirtualMidiLoop(0, "LB1")) << "an output of the driver whose input is open";
+    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "lb1")) << "lb1 is no driver name";
     EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "LB1")) << "no output named LB1 is open";
     EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "Real Synth")) << "not a virtual driver";
     RemoveOpenMidiDevice(0, "Real Synth");
@@ -70,20 +73,29 @@ TEST(MidiUtil, VirtualDriversLoopsAndLooseNames)
     EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "LB1"));
 
     EXPECT_TRUE(EqualMidiDeviceName("My Port 2", "myport2"));
+    EXPECT_TRUE(EqualMidiDeviceName(" Synth", "Synth"));
     EXPECT_FALSE(EqualMidiDeviceName("Synth 1", "Synth 2"));
     EXPECT_FALSE(EqualMidiDeviceName("Synth\t", "Synth")) << "only blanks are dropped";
 }
 
 TEST(MidiUtil, MessageLengthsAndFourteenBitValues)
 {
-    // The splitter's tests cover the lengths of real status bytes. Only the low byte's nibbles index
-    // the tables, so no argument reads outside them.
+    const std::pair<int, int> cases[] = {{0x90, 3}, {0xC5, 2}, {0xE0, 3}, {0xF1, 2}, {0xF2, 3}, {0xF3, 2},
+                                         {0xF0, 1}, {0xF6, 1}, {0xF7, 1}, {0xF8, 1}, {0xFE, 1}, {0x40, 0}};
+    for (const auto& [status, length] : cases)
+        EXPECT_EQ(ShortMidiMessageLength(status), length) << "status " << std::hex << status;
+    // Only the low byte's nibbles index the tables, so no argument reads outside them.
     EXPECT_EQ(ShortMidiMessageLength(-1), 1);
     EXPECT_EQ(ShortMidiMessageLength(0x190), 3);
     EXPECT_EQ(ShortMidiMessageLength(-2147483647 - 1), 0);
 
     EXPECT_EQ(toInt(0, 64), 0);
     EXPECT_EQ(toInt(0, 0), -8192);
+    EXPECT_EQ(toInt(127, 127), 8191);
+    EXPECT_EQ(toLSB(0), 0);
+    EXPECT_EQ(toMSB(0), 64);
+    EXPECT_EQ(UtoLSB(16383), 127);
+    EXPECT_EQ(UtoMSB(16383), 127);
     for (int v = -8192; v <= 8191; ++v)
         ASSERT_EQ(toInt(toLSB(v), toMSB(v)), v);
     for (int v = 0; v <= 16383; ++v)
