@@ -23,7 +23,7 @@ private:
 
 } // namespace
 
-TEST(ExecuteFile, HandsOneEscapedUrlToXdgOpenWithoutAShell)
+TEST(ExecuteFile, HandsOneEscapedUrlToXdgOpenWithoutAShellAndReportsFailure)
 {
     // A stand-in opener that records its arguments and exits with the code in the file "code".
     TempFolder bin;
@@ -48,11 +48,7 @@ TEST(ExecuteFile, HandsOneEscapedUrlToXdgOpenWithoutAShell)
 
     TempFolder::writeFile(bin / "code", "3\n");
     EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx")) << "the opener's failure is the result";
-}
-
-TEST(ExecuteFile, MissingOpenerIsAFailure)
-{
     TempFolder empty;
-    ScopedPath path(empty.path(), false);
-    EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx"));
+    ScopedPath none(empty.path(), false);
+    EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx")) << "no opener at all";
 }

@@ -57,7 +57,6 @@ inline void Pump(int ms)
 {
     WaitFor([] { return false; }, ms, true);
 }
-
 // "load" or "unload" a kernel module of the VM.
 inline bool Module(const std::string& action, const std::string& name)
 {
@@ -112,7 +111,10 @@ public:
         return bytes;
     }
 
-    bool Write(std::vector<uint8_t> bytes) { return Transfer(POLLOUT, bytes.data(), bytes.size(), 10000) == bytes.size(); }
+    bool Write(std::vector<uint8_t> bytes)
+    {
+        return Transfer(POLLOUT, bytes.data(), bytes.size(), 10000) == bytes.size();
+    }
 
 private:
     size_t Transfer(short direction, uint8_t* bytes, size_t count, int timeoutMs, uint64_t* arrival = nullptr)
