@@ -28,7 +28,7 @@ const uint8_t kNoteOn[] = { 0x90, 60, 100 };
 
 } // namespace
 
-TEST(MidiPacketList, OnePacketFitsTheRoomTheSenderGives)
+TEST(MidiPacketList, RoomAndLimits)
 {
     // The paced send gives len + 16 bytes for one packet of len bytes.
     for (size_t len : { size_t(1), size_t(546), size_t(65535) })
@@ -36,20 +36,31 @@ TEST(MidiPacketList, OnePacketFitsTheRoomTheSenderGives)
         Buffer buffer(len + 16);
         const std::vector<uint8_t> data(len, static_cast<uint8_t>(len));
         MIDIPacket* first = MIDIPacketListInit(buffer.list());
-        MIDIPacket* packet = buffer.Add(first, 12345, len, data.data());
-        ASSERT_EQ(packet, first) << "len " << len;
-        EXPECT_EQ(buffer.list()->numPackets, 1u);
-        EXPECT_EQ(LengthOf(packet), len);
-        EXPECT_EQ(std::memcmp(packet->data, data.data(), len), 0);
+        ASSERT_EQ(buffer.Add(first, 12345, len, data.data()), first) << "len " << len;
+        EXPECT_EQ(LengthOf(first), len);
+        EXPECT_EQ(std::memcmp(first->data, data.data(), len), 0);
+        EXPECT_EQ(buffer.Add(first, 12345, 3, data.data()), nullptr) << "no room to merge, len " << len;
+        EXPECT_EQ(buffer.Add(first, 99, 1, data.data()), nullptr) << "no room for another packet, len " << len;
+        EXPECT_EQ(buffer.list()->numPackets, 1u) << "a full list stays as it was";
     }
 
-    const std::vector<uint8_t> data(546, 0x11);
+    const std::vector<uint8_t> big(65536, 0x80);
     Buffer exact(MIDIPacketListSizeFor(546));
     EXPECT_EQ(exact.bytes.size(), 546u + 14u);
-    EXPECT_NE(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, data.data()), nullptr) << "the exact size fits";
-    EXPECT_EQ(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, data.data(), exact.bytes.size() - 1), nullptr)
+    EXPECT_NE(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, big.data()), nullptr) << "the exact size fits";
+    EXPECT_EQ(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, big.data(), exact.bytes.size() - 1), nullptr)
         << "one byte less does not";
     EXPECT_EQ(exact.list()->numPackets, 0u) << "a refused packet leaves the list empty";
+
+    Buffer buffer(MIDIPacketListSizeFor(65536) + 64);
+    MIDIPacket* first = MIDIPacketListInit(buffer.list());
+    EXPECT_EQ(buffer.Add(first, 0, 0, big.data()), nullptr) << "empty packet";
+    EXPECT_EQ(buffer.Add(first, 0, 65536, big.data()), nullptr) << "longer than a 16-bit length";
+    EXPECT_EQ(MIDIPacketListAdd(nullptr, 100, first, 0, 1, big.data()), nullptr);
+    ASSERT_EQ(buffer.Add(first, 5, 65535, big.data()), first);
+    EXPECT_NE(buffer.Add(first, 5, 1, big.data()), first) << "a packet never grows beyond 65535 bytes";
+    EXPECT_EQ(LengthOf(first), 65535u);
+    EXPECT_EQ(buffer.list()->numPackets, 2u);
 }
 
 TEST(MidiPacketList, LayoutAndMergingRules)
@@ -79,28 +90,4 @@ TEST(MidiPacketList, LayoutAndMergingRules)
     packet = buffer.Add(sysexPacket, 11, 3, noteOff);
     EXPECT_EQ(buffer.list()->numPackets, 4u) << "SysEx keeps a packet of its own, before and after";
     EXPECT_EQ(LengthOf(sysexPacket), sizeof sysex);
-}
-
-TEST(MidiPacketList, Limits)
-{
-    Buffer buffer(MIDIPacketListSizeFor(65536) + 64);
-    const std::vector<uint8_t> big(65536, 0x80);
-    MIDIPacket* first = MIDIPacketListInit(buffer.list());
-    EXPECT_EQ(buffer.Add(first, 0, 0, big.data()), nullptr) << "empty packet";
-    EXPECT_EQ(buffer.Add(first, 0, 65536, big.data()), nullptr) << "longer than a 16-bit length";
-    EXPECT_EQ(MIDIPacketListAdd(nullptr, 100, first, 0, 1, big.data()), nullptr);
-    EXPECT_EQ(buffer.list()->numPackets, 0u);
-    ASSERT_EQ(buffer.Add(first, 5, 65535, big.data()), first);
-    EXPECT_NE(buffer.Add(first, 5, 1, big.data()), first) << "a packet never grows beyond 65535 bytes";
-    EXPECT_EQ(LengthOf(first), 65535u);
-    EXPECT_EQ(buffer.list()->numPackets, 2u);
-
-    // A full list refuses more and stays as it was.
-    Buffer small(MIDIPacketListSizeFor(3) + 2);
-    MIDIPacket* only = small.Add(MIDIPacketListInit(small.list()), 1, 3, kNoteOn);
-    ASSERT_NE(only, nullptr);
-    EXPECT_EQ(small.Add(only, 2, 3, kNoteOn), nullptr) << "no room for a packet";
-    EXPECT_EQ(small.Add(only, 1, 3, kNoteOn), nullptr) << "no room to merge";
-    EXPECT_EQ(small.list()->numPackets, 1u);
-    EXPECT_EQ(LengthOf(only), 3u);
 }
