@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints every figure: ini reading and lookups, the MIDI manager's port-list
+# refresh, start-up time and memory against a bare window, and paced sends on a real sequencer (in
+# the qemu guest of the MIDI tests).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$here/build}
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build "$build" -j"$(nproc)" > /dev/null
+
+echo "== ini file"
+"$build/bench/bench_ini_bench"
+echo
+echo "== MIDI port-list refresh"
+"$build/bench/bench_midi_refresh_bench"
+echo
+echo "== start-up"
+BUILD_DIR="$build" "$here/bench/startup.sh"
+echo
+echo "== paced sends on the sequencer"
+BUILD_DIR="$build" "$here/bench/vm_send_bench.sh"

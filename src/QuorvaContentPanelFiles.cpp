@@ -1,0 +1,342 @@
+// The panel's life around the editor: the MIDI library and the settings ini, the .syx files
+// (dialogs, drops, the shipped defaults), the unsaved-changes question and sending.
+#include "QuorvaContentPanel.h"
+
+#include "JuceUtils.h"
+#include "core/TrException.h"
+#include "core/TrFiles.h"
+#include "core/TrIniFile.h"
+#include "core/TrUtil.h"
+#include "midi/MidiAlias.h"
+#include "midi/MidiManager.h"
+
+#include <cstdio>
+
+namespace {
+
+const std::string currentSection("Current");
+const char* const saveChangesQuestion = "You have made changes to the settings.\nDo you want to save them?";
+const char* const sendQuestion =
+    "Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
+const char* const sendError = "An error occurred when sending the Quorva MIDI 2 File.\nPlease verify the MIDI port.";
+const char* const fileExtension = ".syx";
+const char* const filePatterns = "*.syx";
+const char* const fileTypeName = "Quorva Settings File";
+constexpr int sendWaitMs = 5000;
+
+// Frees a buffer of Tr::getMemoryMappedFile.
+struct MappedFileFree
+{
+    void operator()(void* data) const { Tr::freeMemoryMappedFile(data); }
+};
+
+std::string utf8(const juce::String& s)
+{
+    return s.toStdString();
+}
+
+} // namespace
+
+QuorvaContentPanel::QuorvaContentPanel()
+{
+    Tr::MidiManager::instance()->FPersistent = 1;
+
+    // An ini file beside the program (named like it) wins; otherwise the same name in the
+    // per-user settings folder (the ini layer makes that folder when it writes).
+    const juce::File program = juce::File::getSpecialLocation(juce::File::currentApplicationFile);
+    iniFileName = Tr::ChangeFileExt(utf8(program.getFullPathName()), ".vzrs");
+    if (!Tr::FileExists(iniFileName))
+        iniFileName = Tr::getVuskSettingsBaseDir() + "/" + Tr::ExtractFileName(iniFileName);
+
+    documentsDir = Tr::getMyDocumentsDirectory() + "/" + "Quorva MIDI 2";
+}
+
+juce::File QuorvaContentPanel::resourcesFolder() const
+{
+    return JuceUtils::getResourcesFolder();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life cycle and the settings ini
+
+bool QuorvaContentPanel::init(const juce::String& commandLine)
+{
+    const bool result = BContentBase::init(commandLine);
+    if (result)
+        loadSettings();
+    updateTitle();
+    return result;
+}
+
+void QuorvaContentPanel::loadSettings()
+{
+    Tr::TIniFile ini(iniFileName);
+    ini.ReadFromFileNoException();
+    JuceUtils::loadWindowPosFromIni(this, ini, preferredWidth, preferredHeight);
+    currentFile = juce::String::fromUTF8(ini.ReadString(currentSection, "File", "").c_str());
+    documentsDir = ini.ReadString(currentSection, "DocumentsDir", documentsDir);
+    Tr::MidiManager::instance()->loadFromIniFile(ini);
+    Tr::TMidiAliasManager::instance()->loadFromIniFile(ini);
+}
+
+void QuorvaContentPanel::saveSettings()
+{
+    Tr::TIniFile ini(iniFileName);
+    // What other parts of the program keep in the same file survives.
+    ini.ReadFromFileNoException();
+    JuceUtils::saveWindowPosToIni(this, ini);
+    ini.WriteString(currentSection, "File", utf8(currentFile));
+    ini.WriteString(currentSection, "DocumentsDir", documentsDir);
+    Tr::MidiManager::instance()->saveToIniFile(ini);
+    Tr::TMidiAliasManager::instance()->saveToIniFile(ini);
+    ini.WriteToFile();
+}
+
+void QuorvaContentPanel::start(bool flag)
+{
+    BContentBase::start(flag);
+    Tr::MidiManager* manager = Tr::MidiManager::instance();
+    manager->RefreshDevList(0, 0);
+    manager->SetSuspended(0);
+
+    if (currentFile.isNotEmpty() && juce::File(currentFile).exists())
+    {
+        try
+        {
+            load(currentFile);
+            return;
+        }
+        catch (const Tr::Exception&)
+        {
+            // A last file that no longer loads is simply forgotten: the defaults take its place.
+        }
+    }
+    currentFile = juce::String();
+
+    try
+    {
+        loadFromResource("defaults.syx");
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String::fromUTF8(e.what()));
+        juce::JUCEApplicationBase::quit();
+    }
+}
+
+bool QuorvaContentPanel::canQuit()
+{
+    return saveQuestion();
+}
+
+bool QuorvaContentPanel::saveQuestion()
+{
+    return askToSaveChanges();
+}
+
+void QuorvaContentPanel::close()
+{
+    sendTimer.reset();
+    BContentBase::close();
+    // This runs while the window is being deleted, after the message loop ended: no box can be
+    // shown any more and an exception would end the program on the spot.
+    try
+    {
+        saveSettings();
+    }
+    catch (const Tr::Exception& e)
+    {
+        std::fprintf(stderr, "Quorva MIDI 2: the settings could not be saved: %s\n", e.what());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// .syx files
+
+bool QuorvaContentPanel::askToSaveChanges()
+{
+    if (!changed)
+        return true;
+    unsigned char cancelled = 0;
+    // Whether the save went through is not asked: a cancelled save dialog still goes on.
+    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled))
+        save();
+    return cancelled == 0;
+}
+
+void QuorvaContentPanel::load(const juce::String& path)
+{
+    int size = 0;
+    std::string error;
+    std::unique_ptr<void, MappedFileFree> data(Tr::getMemoryMappedFile(utf8(path), size, &error));
+    if (!error.empty())
+        throw Tr::Exception(Tr::UString::FormatS1("error loading: %s", error));
+    if (!data)
+        return;
+    try
+    {
+        settings.loadFromMem(static_cast<const unsigned char*>(data.get()), size);
+        refreshAfterLoad();
+        currentFile = path;
+        updateTitle();
+    }
+    catch (const Tr::Exception&)
+    {
+        updateTitle();
+        throw;
+    }
+}
+
+std::string QuorvaContentPanel::initialDialogPath(bool createFolder)
+{
+    if (currentFile.isNotEmpty())
+        return utf8(currentFile);
+    if (createFolder)
+    {
+        if (!Tr::DirExists(documentsDir))
+            Tr::ForceDirectories(documentsDir);
+        return documentsDir;
+    }
+    return Tr::DirExists(documentsDir) ? documentsDir : Tr::getMyDocumentsDirectory();
+}
+
+void QuorvaContentPanel::load()
+{
+    if (!askToSaveChanges())
+        return;
+    const std::string path = Tr::askUserForFileDialog("Open a Quorva MIDI 2 File", "Choose a file:", filePatterns,
+                                                      fileTypeName, initialDialogPath(false), false);
+    if (path.empty() || !Tr::FileExists(path))
+        return;
+    try
+    {
+        load(juce::String::fromUTF8(path.c_str()));
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String::fromUTF8(
+            Tr::UString::FormatS2("Error loading file '%s':\n%s", path, e.what()).c_str()));
+    }
+}
+
+void QuorvaContentPanel::save()
+{
+    std::string path = Tr::askUserForFileDialog(
+        "Save a Quorva MIDI 2 File", "Select a file to overwrite, or type in a new file name:", filePatterns,
+        fileTypeName, initialDialogPath(true), true);
+    if (path.empty())
+        return;
+    if (!Tr::StrEndsWith(path, fileExtension))
+        path += fileExtension;
+    try
+    {
+        save(juce::String::fromUTF8(path.c_str()));
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String::fromUTF8(
+            Tr::UString::FormatS2("Error saving file '%s':\n%s", path, e.what()).c_str()));
+    }
+}
+
+void QuorvaContentPanel::save(const juce::String& path)
+{
+    unsigned char buffer[QUORVA_TEMPLATE_SIZE_BYTES];
+    settings.saveToMem(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
+    // The new bytes go to a temporary file that replaces the old one only once it is complete, so
+    // a failed save leaves the old file as it was.
+    const std::string bytes(reinterpret_cast<const char*>(buffer), sizeof buffer);
+    if (Tr::WriteFileReplacing(utf8(path), bytes) != Tr::fwOk)
+        throw Tr::Exception("file write error");
+    unchange(true);
+    currentFile = path;
+    updateTitle();
+}
+
+void QuorvaContentPanel::loadFromResource(const juce::String& name)
+{
+    const juce::File file = resourcesFolder().getChildFile(name);
+    if (!file.existsAsFile())
+        throw Tr::Exception("Error loading resource: " + utf8(name));
+    load(file.getFullPathName());
+    // The defaults are never the current file: saving them asks for a name.
+    currentFile = juce::String();
+    updateTitle();
+}
+
+bool QuorvaContentPanel::isInterestedInFileDrag(const juce::StringArray&)
+{
+    return true;
+}
+
+void QuorvaContentPanel::filesDropped(const juce::StringArray& files, int, int)
+{
+    if (files.isEmpty())
+        return;
+    const juce::File file(files[0]);
+    if (file.isDirectory())
+    {
+        JuceUtils::ErrorDlg("Error: cannot load a folder.");
+        return;
+    }
+    if (!askToSaveChanges())
+        return;
+    const juce::String path = file.getFullPathName();
+    try
+    {
+        load(path);
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String::fromUTF8(
+            Tr::UString::FormatS2("Error loading file '%s':\n%s", utf8(path), e.what()).c_str()));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void QuorvaContentPanel::send()
+{
+    unsigned char buffer[QUORVA_TEMPLATE_SIZE_BYTES];
+    settings.saveToMem(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
+    if (!JuceUtils::Confirm(sendQuestion))
+        return;
+
+    bool sent = false;
+    try
+    {
+        sent = Tr::MidiManager::instance()->SendMessageAllDevs(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
+    }
+    catch (const Tr::Exception&)
+    {
+        // A port that throws instead of refusing is the same failure to the user.
+    }
+    if (!sent)
+    {
+        JuceUtils::ErrorDlg(sendError);
+        return;
+    }
+
+    // The controller gives no answer; it is simply given time to store the programs.
+    if (!sendTimer)
+        sendTimer.reset(Tr::CreateTimer(this, Tr::UString::Empty()));
+    sendTimer->SetInterval(sendWaitMs);
+    sendTimer->SetEnabled(1);
+    sending = true;
+    if (sendButton)
+        sendButton->setButtonText("(waiting for device)");
+    enableButtons();
+}
+
+void QuorvaContentPanel::OnTimer()
+{
+    if (sendTimer)
+    {
+        sendTimer->SetEnabled(0);
+        sending = false;
+        enableButtons();
+    }
+    if (sendButton)
+        sendButton->setButtonText("SEND");
+}

@@ -1,0 +1,141 @@
+// What the programs run in the test VM (tests/vm/run-in-vm.sh) share. The VM has "Midi Through"
+// and the card of snd-virmidi (raw devices /dev/snd/midiC0D0..3, sequencer ports "VirMIDI 0-0"..3).
+#pragma once
+
+#include "platform/HostClock.h"
+
+#include <juce_events/juce_events.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#define REQUIRE_VM()                                                                                        \
+    if (!VmDevices::InVm())                                                                                 \
+    GTEST_SKIP() << "needs the sequencer of the test VM: tests/vm/run-in-vm.sh"
+
+namespace VmDevices
+{
+inline bool InVm()
+{
+    return std::getenv("QUORVA_VM") != nullptr;
+}
+
+constexpr const char* RawDevice = "/dev/snd/midiC0D0";
+constexpr const char* VirmidiPort = "VirMIDI 0-0";
+constexpr const char* ThroughPort = "Midi Through Port-0";
+
+inline double Millis(uint64_t hostTicks)
+{
+    return static_cast<double>(hostTicks) / static_cast<double>(AudioConvertNanosToHostTime(1000000));
+}
+
+// Waits until done or the time is up; with pump the JUCE message loop runs meanwhile.
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs, bool pump = false)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && std::chrono::steady_clock::now() < end)
+    {
+        if (pump)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+inline void Pump(int ms)
+{
+    WaitFor([] { return false; }, ms, true);
+}
+// "load" or "unload" a kernel module of the VM.
+inline bool Module(const std::string& action, const std::string& name)
+{
+    return std::system(("vm-module " + action + " " + name).c_str()) == 0;
+}
+
+// Loads snd-virmidi unless its raw device is there; false when it does not come up.
+inline bool EnsureVirmidi()
+{
+    if (access(RawDevice, F_OK) != 0)
+        Module("load", "snd-virmidi");
+    return WaitFor([] { return access(RawDevice, F_OK) == 0; }, 3000);
+}
+
+inline std::vector<uint8_t> Sysex(size_t total, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(total);
+    for (size_t i = 1; i + 1 < total; ++i)
+        bytes[i] = static_cast<uint8_t>((seed + i * 7) & 0x7F);
+    bytes.front() = 0xF0;
+    bytes.back() = 0xF7;
+    return bytes;
+}
+
+// A raw MIDI device of the virtual card, as another program would use it.
+class RawMidi
+{
+public:
+    RawMidi(const char* path, int mode) : FFd(open(path, mode | O_NONBLOCK | O_CLOEXEC))
+    {
+        // The card hands sequencer data to a reader only once it has started reading.
+        uint8_t byte;
+        if (FFd >= 0 && (mode & O_ACCMODE) == O_RDONLY)
+            [[maybe_unused]] ssize_t n = read(FFd, &byte, 1);
+    }
+    ~RawMidi()
+    {
+        if (FFd >= 0)
+            close(FFd);
+    }
+    RawMidi(const RawMidi&) = delete;
+    RawMidi& operator=(const RawMidi&) = delete;
+
+    bool IsOpen() const { return FFd >= 0; }
+
+    // Reads until count bytes came or timeoutMs passed; arrival gets the host time of the last byte.
+    std::vector<uint8_t> Read(size_t count, int timeoutMs, uint64_t* arrival = nullptr)
+    {
+        std::vector<uint8_t> bytes(count);
+        size_t done = Transfer(POLLIN, bytes.data(), count, timeoutMs, arrival);
+        bytes.resize(done);
+        return bytes;
+    }
+
+    bool Write(std::vector<uint8_t> bytes)
+    {
+        return Transfer(POLLOUT, bytes.data(), bytes.size(), 10000) == bytes.size();
+    }
+
+private:
+    size_t Transfer(short direction, uint8_t* bytes, size_t count, int timeoutMs, uint64_t* arrival = nullptr)
+    {
+        size_t done = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (done < count && std::chrono::steady_clock::now() < end)
+        {
+            pollfd fd{FFd, direction, 0};
+            if (poll(&fd, 1, 20) <= 0)
+                continue;
+            const ssize_t n = direction == POLLIN ? read(FFd, bytes + done, count - done)
+                                                  : write(FFd, bytes + done, count - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            if (n > 0 && arrival != nullptr)
+                *arrival = AudioGetCurrentHostTime();
+        }
+        return done;
+    }
+
+    int FFd;
+};
+} // namespace VmDevices
