@@ -1,20 +1,15 @@
 // resources/defaults.syx is what the program starts with when there is no last file. It is made
 // here, from the settings code itself, so it is a valid message by construction: run this test
 // with QUORVA_WRITE_DEFAULTS=1 to write it again after changing the programs below.
-#include "QuorvaSettings.h"
+#include "SettingsBytes.h"
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using Global = QuorvaSettings::Global;
 using Field = QuorvaSettings::ProgramField;
 
@@ -50,75 +45,51 @@ const DefaultProgram defaultPrograms[15] = {
     {LoopPortamento, 5, 2, 95, {0, 24}},                 // 2 Octaves Down
 };
 
-Bytes buildDefaults()
+QuorvaSettings buildDefaults()
 {
     QuorvaSettings settings;
-    for (int p = 1; p <= 15; ++p)
-    {
+    for (int p = 1; p <= 15; ++p) {
         const DefaultProgram& d = defaultPrograms[p - 1];
         settings.applyProgramValue(p, Field::Type, d.type);
         settings.applyBaseSetting(p, d.baseSetting);
         settings.applyProgramValue(p, Field::StepCount, d.steps);
         settings.applyProgramValue(p, Field::Duration, d.duration);
         const QuorvaTable table = settings.stepTable(p);
-        for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
-        {
-            const std::size_t index = static_cast<std::size_t>(s);
-            const int row = d.rows[index < d.rows.size() ? index : 0];
+        for (std::size_t s = 0; s < QUORVA_STEP_COUNT; ++s) {
+            const int row = d.rows[s < d.rows.size() ? s : 0];
             EXPECT_LT(row, table.count) << "program " << p << " step " << s;
-            settings.applyStep(p, s, table.table[row].value);
+            settings.applyStep(p, int(s), table.table[row].value);
         }
     }
-    settings.applyGlobalValue(Global::LoopPortamentoRate, 25);
-    settings.applyGlobalValue(Global::StepPortamentoRate, 50);
-    settings.applyGlobalValue(Global::OutputType, 4);
-    settings.applyGlobalValue(Global::MidiChannel, 0);
-
-    Bytes message(QUORVA_TEMPLATE_SIZE_BYTES);
-    settings.saveToMem(message.data(), QUORVA_TEMPLATE_SIZE_BYTES);
-    return message;
+    const int globals[] = {25, 50, 4, 0};   // medium rates, "Whammy Only", channel 1
+    for (int g = 0; g < 4; ++g)
+        settings.applyGlobalValue(Global(541 + g), globals[g]);
+    return settings;
 }
 
 } // namespace
 
-TEST(DefaultsFile, IsTheGeneratedMessage)
+TEST(DefaultsFile, IsTheGeneratedMessageAndEveryByteShowsARow)
 {
-    const Bytes generated = buildDefaults();
-    const char* write = std::getenv("QUORVA_WRITE_DEFAULTS");
-    if (write != nullptr && std::string(write) == "1")
-    {
-        std::ofstream out(defaultsPath, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(generated.data()), std::streamsize(generated.size()));
-        ASSERT_TRUE(out.good()) << "cannot write " << defaultsPath;
-    }
+    const Bytes generated = savedBy(buildDefaults());
+    if (const char* write = std::getenv("QUORVA_WRITE_DEFAULTS"); write && std::string(write) == "1")
+        ASSERT_TRUE(std::ofstream(defaultsPath, std::ios::binary | std::ios::trunc)
+                        .write(reinterpret_cast<const char*>(generated.data()), std::streamsize(generated.size())))
+            << "cannot write " << defaultsPath;
 
-    std::ifstream in(defaultsPath, std::ios::binary);
-    ASSERT_TRUE(in.good()) << "missing " << defaultsPath;
-    const Bytes file {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(file, generated) << defaultsPath << " is stale: run with QUORVA_WRITE_DEFAULTS=1";
-
+    const Bytes file = readBytes(defaultsPath);
+    EXPECT_EQ(file, generated) << defaultsPath << " is missing or stale: run with QUORVA_WRITE_DEFAULTS=1";
     QuorvaSettings settings;
-    ASSERT_NO_THROW(settings.loadFromMem(file.data(), static_cast<int>(file.size())));
-    for (std::size_t i = 1; i < QUORVA_TEMPLATE_SIZE_BYTES - 1; ++i)
-        EXPECT_LT(file[i], 0x80) << "byte " << i;
-
-    for (Global g : {Global::LoopPortamentoRate, Global::StepPortamentoRate, Global::OutputType,
-                     Global::MidiChannel})
-        EXPECT_TRUE(settings.isShown(g)) << "global byte " << static_cast<int>(g);
-    EXPECT_EQ(settings.getGlobalValue(Global::OutputType), 4) << "Whammy Only";
-    EXPECT_EQ(settings.getGlobalValue(Global::MidiChannel), 0) << "channel 1";
-
-    for (int p = 1; p <= 15; ++p)
-    {
+    ASSERT_NO_THROW(settings.loadFromMem(file.data(), int(file.size())));
+    EXPECT_EQ(introducedHighBytes({}, file), "");
+    for (int g = 541; g <= 544; ++g)
+        EXPECT_TRUE(settings.isShown(Global(g))) << "global byte " << g;
+    for (int p = 1; p <= 15; ++p) {
         for (Field f : {Field::Type, Field::StepCount, Field::Duration})
-            EXPECT_TRUE(settings.isShown(p, f)) << "program " << p << " field " << static_cast<int>(f);
-        if (!settings.hasStepSettings(p))
-        {
-            const QuorvaTable bases {QuorvaBaseSettingTable, QuorvaBaseSettingCount};
-            EXPECT_GE(bases.findRow(settings.getBaseSetting(p)), 0) << "program " << p;
-        }
+            EXPECT_TRUE(settings.isShown(p, f)) << "program " << p << " field " << int(f);
+        const QuorvaTable bases{QuorvaBaseSettingTable, QuorvaBaseSettingCount};
+        EXPECT_TRUE(settings.hasStepSettings(p) || bases.findRow(settings.getBaseSetting(p)) >= 0) << "program " << p;
         for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
-            EXPECT_GE(settings.stepTable(p).findRow(settings.getStep(p, s)), 0)
-                << "program " << p << " step " << s;
+            EXPECT_GE(settings.stepTable(p).findRow(settings.getStep(p, s)), 0) << "program " << p << " step " << s;
     }
 }

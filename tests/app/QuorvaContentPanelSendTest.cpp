@@ -2,101 +2,79 @@
 // send says so.
 #include "PanelHarness.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
-const juce::String sendQuestion =
-    "Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
-const juce::String sendError = "An error occurred when sending the Quorva MIDI 2 File.\nPlease verify the MIDI port.";
+using EditorSend = PanelTest;
+using Texts = std::vector<std::string>;
+
+const std::string sendQuestion =
+    "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
 
 } // namespace
 
-TEST(QuorvaContentPanelSend, TheMessageReachesTheChosenPortOnceThenSendWaits)
+TEST_F(EditorSend, TheMessageReachesTheChosenPortOnceThenSendWaits)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    const int a = h.outputId(0);
-    const int b = h.outputId(1);
-    juce::TextButton& send = h.button("sendButton");
-    EXPECT_FALSE(send.isEnabled()) << "no port chosen yet";
-
-    h.pick("midiOutCombo", "Synth B");
-    EXPECT_TRUE(h.midi().IsOpen(b));
-    EXPECT_FALSE(h.midi().IsOpen(a));
+    start();
+    juce::TextButton& send = button("sendButton");
+    pick("midiOutCombo", "Synth B");
+    EXPECT_TRUE(midi->IsOpen(synth[1]) && !midi->IsOpen(synth[0]));
     EXPECT_TRUE(send.isEnabled());
 
-    h.pick("stepCountCombo", "6 Steps");
+    pick("stepCountCombo", "6 Steps");
     {
-        ModalBoxAnswers answers({"No"});
-        h.click("sendButton");
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].title, "Confirm");
-        EXPECT_EQ(answers.boxes()[0].message, sendQuestion);
+        ModalBoxAnswers boxes({"No"});
+        click("sendButton");
+        EXPECT_EQ(boxes.seen(), Texts{sendQuestion});
     }
-    EXPECT_TRUE(h.midi().SentLog().empty()) << "a declined send sends nothing";
-    EXPECT_TRUE(send.isEnabled());
-
+    EXPECT_TRUE(midi->SentLog().empty()) << "a declined send sends nothing";
     {
-        ModalBoxAnswers answers({"Yes"});
-        h.click("sendButton");
-        EXPECT_EQ(answers.boxes().size(), 1u);
+        ModalBoxAnswers boxes({"Yes"});
+        click("sendButton");
     }
-    const auto sent = h.midi().SentTo(b);
-    ASSERT_EQ(sent.size(), 1u) << "one message";
-    EXPECT_EQ(sent[0], h.message()) << "exactly the 546 bytes of the editor";
-    EXPECT_EQ(h.midi().SentLog().size(), 1u) << "to the chosen port only";
+    EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()}) << "exactly the 546 bytes of the editor, once";
+    EXPECT_EQ(midi->SentLog().size(), 1u) << "to the chosen port only";
     EXPECT_EQ(send.getButtonText(), "(waiting for device)");
     EXPECT_FALSE(send.isEnabled());
-    EXPECT_TRUE(h.panel().isSending());
+    EXPECT_TRUE(panel().isSending());
 
     const auto sentAt = juce::Time::getMillisecondCounter();
     pumpMessages(4000);
     EXPECT_FALSE(send.isEnabled()) << "still waiting after 4 s";
-    EXPECT_EQ(send.getButtonText(), "(waiting for device)");
     pumpMessages(6000, [&send] { return send.isEnabled(); });
     EXPECT_TRUE(send.isEnabled()) << "the wait ends after 5 s";
     EXPECT_GE(juce::Time::getMillisecondCounter() - sentAt, 4900u);
     EXPECT_EQ(send.getButtonText(), "SEND");
-    EXPECT_FALSE(h.panel().isSending());
+    EXPECT_FALSE(panel().isSending());
 
-    h.pick("midiOutCombo", "(none)");
+    pick("midiOutCombo", "(none)");
     EXPECT_FALSE(send.isEnabled()) << "no port, no SEND";
-    EXPECT_FALSE(h.midi().IsOpen(b));
+    EXPECT_FALSE(midi->IsOpen(synth[1]));
 
     // The second send uses the same timer and waits again.
-    h.pick("midiOutCombo", "Synth A");
+    pick("midiOutCombo", "Synth A");
     {
-        ModalBoxAnswers answers({"Yes"});
-        h.click("sendButton");
+        ModalBoxAnswers boxes({"Yes"});
+        click("sendButton");
     }
-    EXPECT_EQ(h.midi().SentTo(a).size(), 1u);
+    EXPECT_EQ(midi->SentTo(synth[0]).size(), 1u);
     EXPECT_FALSE(send.isEnabled());
     pumpMessages(8000, [&send] { return send.isEnabled(); });
     EXPECT_TRUE(send.isEnabled());
 }
 
-TEST(QuorvaContentPanelSend, ARefusedSendShowsTheErrorAndStaysIdle)
+TEST_F(EditorSend, ARefusedSendShowsTheErrorAndStaysIdle)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    const int b = h.outputId(1);
-    h.pick("midiOutCombo", "Synth B");
-    juce::TextButton& send = h.button("sendButton");
-
-    for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw})
-    {
-        h.midi().SetSendFailure(b, failure);
-        ModalBoxAnswers answers({"Yes", "OK"});
-        h.click("sendButton");
-        ASSERT_EQ(answers.boxes().size(), 2u);
-        EXPECT_EQ(answers.boxes()[1].title, "Error");
-        EXPECT_EQ(answers.boxes()[1].message, sendError);
-        EXPECT_TRUE(send.isEnabled());
-        EXPECT_EQ(send.getButtonText(), "SEND");
-        EXPECT_FALSE(h.panel().isSending());
+    start();
+    pick("midiOutCombo", "Synth B");
+    for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw}) {
+        midi->SetSendFailure(synth[1], failure);
+        ModalBoxAnswers boxes({"Yes", "OK"});
+        click("sendButton");
+        EXPECT_EQ(boxes.seen(), (Texts{sendQuestion, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
+                                                     "Please verify the MIDI port."}));
+        EXPECT_TRUE(button("sendButton").isEnabled());
+        EXPECT_EQ(button("sendButton").getButtonText(), "SEND");
+        EXPECT_FALSE(panel().isSending());
     }
-    EXPECT_TRUE(h.midi().SentLog().empty());
+    EXPECT_TRUE(midi->SentLog().empty());
 }

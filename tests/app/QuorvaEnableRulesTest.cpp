@@ -8,104 +8,64 @@ namespace {
 
 using Rules = QuorvaEnableRules;
 
-// What an editor showing program 1 of the given type and step count, with a port chosen, shows.
-Rules::Shown editing(int type, int steps, int outputType = 4)
+// What an editor showing program 1 with a port chosen shows.
+Rules::Enabled editing(int type, int steps, int outputType = 4, int programItem = 0, int portItem = 1)
 {
     Rules::Shown s;
-    s.portItemIndex = 1;
+    s.portItemIndex = portItem;
     s.outputType = outputType;
-    s.programItemIndex = 0;
+    s.programItemIndex = programItem;
     s.programType = type;
     s.stepCount = steps;
-    return s;
+    return Rules::compute(s);
 }
 
-int enabledSteps(const Rules::Enabled& e)
+// The enabled widgets as letters: Program, Type, Count, Base setting, Duration, Globals, the number of steps.
+std::string summary(const Rules::Enabled& e)
 {
-    int n = 0;
+    int steps = 0;
     for (bool on : e.steps)
-        n += on ? 1 : 0;
-    return n;
+        steps += on;
+    return std::string(e.program ? "P" : "") + (e.programType ? "T" : "") + (e.stepCount ? "C" : "") +
+           (e.baseSetting ? "B" : "") + (e.duration ? "D" : "") + (e.globals ? "G" : "") + std::to_string(steps);
 }
 
 } // namespace
 
-TEST(QuorvaEnableRules, ProgramTypesDecideBaseSettingAndDuration)
+TEST(QuorvaEnableRules, ProgramTypeStepCountAndClockOnly)
 {
-    struct Case
-    {
-        int type;
-        const char* name;
-        bool baseSetting;
-        bool duration;
+    const std::pair<int, const char*> types[] = {
+        {2, "PTCBDG16"},   // Loop Portamento
+        {0, "PTCBDG16"},   // Loop, No Portamento
+        {3, "PTCBG16"},    // Step Portamento: no duration
+        {1, "PTCBG16"},    // Step, No Portamento
+        {5, "PTCG16"},     // Different Settings: no base setting either
+        {-1, "PTCBDG16"},  // no type shown
     };
-    const Case cases[] = {
-        {2, "Loop Portamento", true, true},      {0, "Loop, No Portamento", true, true},
-        {3, "Step Portamento", true, false},     {1, "Step, No Portamento", true, false},
-        {5, "Different Settings", false, false}, {-1, "no type shown", true, true},
-    };
-    for (const Case& c : cases)
-    {
-        const Rules::Enabled e = Rules::compute(editing(c.type, 16));
-        EXPECT_TRUE(e.program && e.programType && e.stepCount && e.globals) << c.name;
-        EXPECT_EQ(e.baseSetting, c.baseSetting) << c.name;
-        EXPECT_EQ(e.duration, c.duration) << c.name;
-        EXPECT_EQ(enabledSteps(e), 16) << c.name;
-        EXPECT_EQ(Rules::hasDuration(c.type), c.duration) << c.name;
-        EXPECT_EQ(Rules::hasBaseSetting(c.type), c.baseSetting) << c.name;
+    for (const auto& [type, expected] : types) {
+        EXPECT_EQ(summary(editing(type, 16)), expected) << "type " << type;
+        EXPECT_EQ(summary(editing(type, 16, Rules::ClockOnly)), "0") << "Clock Only, type " << type;
+        EXPECT_TRUE(editing(type, 16, Rules::ClockOnly).send) << "sending does not depend on the output type";
     }
-}
+    for (int other : {5, -1, Rules::NoCombo})
+        EXPECT_EQ(summary(editing(2, 16, other)), "PTCBDG16") << "output type " << other;
 
-TEST(QuorvaEnableRules, StepCountEnablesTheFirstSteps)
-{
-    for (int count = 2; count <= 16; ++count)
-    {
-        const Rules::Enabled e = Rules::compute(editing(2, count));
+    for (int count : {2, 7, 16}) {
+        const Rules::Enabled e = editing(2, count);
         for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
             EXPECT_EQ(e.steps[s], s < count) << "step " << s + 1 << " with " << count << " steps";
     }
-    EXPECT_EQ(enabledSteps(Rules::compute(editing(2, -1))), 0) << "no step count shown";
-}
-
-TEST(QuorvaEnableRules, ClockOnlySwitchesOffAllProgramEditing)
-{
-    for (int type : {0, 1, 2, 3, 5})
-    {
-        const Rules::Enabled e = Rules::compute(editing(type, 16, Rules::ClockOnly));
-        EXPECT_FALSE(e.program || e.programType || e.stepCount || e.baseSetting || e.duration || e.globals)
-            << "type " << type;
-        EXPECT_EQ(enabledSteps(e), 0) << "type " << type;
-        EXPECT_TRUE(e.send) << "sending does not depend on the output type";
-    }
-    for (int other : {4, 5, -1, Rules::NoCombo})
-    {
-        const Rules::Enabled e = Rules::compute(editing(2, 16, other));
-        EXPECT_TRUE(e.program && e.programType && e.baseSetting && e.duration && e.globals)
-            << "output type " << other;
-    }
-}
-
-TEST(QuorvaEnableRules, NoProgramLeavesOnlyTheSelectorAndGlobals)
-{
-    Rules::Shown s = editing(2, 16);
-    s.programItemIndex = -1;
-    const Rules::Enabled e = Rules::compute(s);
-    EXPECT_TRUE(e.program);
-    EXPECT_TRUE(e.globals);
-    EXPECT_FALSE(e.programType || e.stepCount || e.baseSetting || e.duration);
-    EXPECT_EQ(enabledSteps(e), 0);
+    EXPECT_EQ(summary(editing(2, -1)), "PTCBDG0") << "no step count shown";
+    EXPECT_EQ(summary(editing(2, 16, 4, -1)), "PG0") << "no program: only the selector and the globals";
 }
 
 TEST(QuorvaEnableRules, SendNeedsAPortAndNoSendUnderWay)
 {
-    Rules::Shown s = editing(2, 16);
-    for (int item : {-1, 0})
-    {
-        s.portItemIndex = item;
-        EXPECT_FALSE(Rules::compute(s).send) << "port item " << item << " is no port";
-    }
+    EXPECT_FALSE(editing(2, 16, 4, 0, -1).send) << "nothing chosen";
+    EXPECT_FALSE(editing(2, 16, 4, 0, 0).send) << "\"(none)\"";
+    EXPECT_TRUE(editing(2, 16, 4, 0, 3).send);
+    Rules::Shown s;
     s.portItemIndex = 3;
-    EXPECT_TRUE(Rules::compute(s).send);
     s.sending = true;
     EXPECT_FALSE(Rules::compute(s).send) << "while waiting for the device";
 }
