@@ -97,102 +97,74 @@ inline juce::FileBrowserComponent* findFileBrowser(juce::Component& c)
     return nullptr;
 }
 
-// Answers modal boxes of one type from a timer on the message thread (timers run inside a box's
-// modal loop): answer(box) runs once for each box, after it stayed up holdMs, and must close it.
-template <typename BoxType>
-class ModalWatcher : private juce::Timer
+// Answers modal boxes as a user would, from a timer on the message thread (timers run inside a
+// box's modal loop), each with the next scripted answer: an alert box by pressing the button with
+// that text, a file question (Tr::askUserForFileDialog) by typing that full path into it and
+// confirming, or cancelling for "". Each box is recorded, an alert box as "<title>: <message>", a
+// file question as "<title> (save|open) at <folder>". A box beyond the script, or without the
+// scripted button, fails the test and is closed as cancelled, so that a test never hangs on it.
+class ModalAnswers : private juce::Timer
 {
 public:
-    explicit ModalWatcher(std::function<void(BoxType&)> answer, int holdMs = 0) : FAnswer(std::move(answer)), FHoldMs(holdMs)
+    // holdMs: how long each box stays up before it is answered.
+    explicit ModalAnswers(std::vector<std::string> answers = {}, int holdMs = 0)
+        : FAnswers(std::move(answers)), FHoldMs(holdMs)
     {
         startTimer(15);
     }
-    ~ModalWatcher() override { stopTimer(); }
+    ~ModalAnswers() override { stopTimer(); }
+    const std::vector<std::string>& seen() const { return FSeen; }
+    const juce::StringArray& buttons(std::size_t box) const { return FButtons.at(box); }   // in their order
+    std::size_t pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
 
 private:
     void timerCallback() override
     {
-        auto* box = dynamic_cast<BoxType*>(juce::Component::getCurrentlyModalComponent());
+        juce::Component* box = juce::Component::getCurrentlyModalComponent();
         if (!box || box == FLast.getComponent())
             return;
         if (box != FWaiting.getComponent()) {
             FWaiting = box;
             FSeenAt = juce::Time::getMillisecondCounter();
         }
-        if ((int)(juce::Time::getMillisecondCounter() - FSeenAt) >= FHoldMs) {
-            FLast = box;
-            FAnswer(*box);
-        }
-    }
-
-    std::function<void(BoxType&)> FAnswer;
-    int FHoldMs;
-    juce::uint32 FSeenAt = 0;
-    juce::Component::SafePointer<juce::Component> FWaiting, FLast;
-};
-
-// Records each alert box as "<title>: <message>" and presses the button with the next scripted
-// text. A box beyond the script, or without the scripted button, fails the test and is closed as
-// cancelled, so that a test never hangs on it.
-class ModalBoxAnswers
-{
-public:
-    explicit ModalBoxAnswers(juce::StringArray answers = {}, int holdMs = 0)
-        : FAnswers(std::move(answers)), FWatcher([this](juce::AlertWindow& box) { answer(box); }, holdMs) {}
-    const std::vector<std::string>& seen() const { return FSeen; }
-    const juce::StringArray& buttons(std::size_t box) const { return FButtons.at(box); }   // in their order
-    int pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
-
-private:
-    void answer(juce::AlertWindow& box)
-    {
-        // The box keeps its message only in its accessible description, "<title>. <message>".
-        const juce::String seen = box.getName() + ": " + box.getDescription().fromFirstOccurrenceOf(box.getName() + ". ", false, false);
-        FSeen.push_back(seen.toStdString());
+        if ((int)(juce::Time::getMillisecondCounter() - FSeenAt) < FHoldMs)
+            return;
+        FLast = box;
+        const bool scripted = FNext < FAnswers.size();
+        const juce::String answer(scripted ? FAnswers[FNext] : "");
         FButtons.emplace_back();
-        for (auto* child : box.getChildren())
-            if (auto* button = dynamic_cast<juce::Button*>(child))
-                FButtons.back().add(button->getButtonText());
-        if (FNext < FAnswers.size() && FButtons.back().contains(FAnswers[FNext]))
-            return box.triggerButtonClick(FAnswers[FNext++]);
-        ADD_FAILURE() << "unexpected box \"" << seen << "\" (next answer \"" << FAnswers[FNext] << "\")";
-        box.exitModalState(0);
-    }
-
-    juce::StringArray FAnswers;
-    int FNext = 0;
-    std::vector<std::string> FSeen;
-    std::vector<juce::StringArray> FButtons;
-    ModalWatcher<juce::AlertWindow> FWatcher;
-};
-
-// Answers file questions (Tr::askUserForFileDialog): each scripted answer is a full path typed
-// into the file box and confirmed, or "" to cancel. Each question is recorded as
-// "<title> (save|open) at <folder>"; one beyond the script fails the test and is cancelled.
-class FileDialogAnswers
-{
-public:
-    explicit FileDialogAnswers(std::vector<std::string> answers)
-        : FAnswers(std::move(answers)), FWatcher([this](juce::FileChooserDialogBox& box) { answer(box); }) {}
-    const std::vector<std::string>& questions() const { return FQuestions; }
-
-private:
-    void answer(juce::FileChooserDialogBox& box)
-    {
-        juce::FileBrowserComponent* browser = findFileBrowser(box);
-        if (!browser || FNext >= FAnswers.size()) {
-            ADD_FAILURE() << "unexpected file question \"" << box.getName() << "\"";
-            return box.exitModalState(0);
+        juce::FileBrowserComponent* browser = findFileBrowser(*box);
+        if (auto* alert = dynamic_cast<juce::AlertWindow*>(box)) {
+            // The box keeps its message only in its accessible description, "<title>. <message>".
+            const juce::String message = alert->getDescription().fromFirstOccurrenceOf(box->getName() + ". ", false, false);
+            FSeen.push_back((box->getName() + ": " + message).toStdString());
+            for (auto* child : box->getChildren())
+                if (auto* button = dynamic_cast<juce::Button*>(child))
+                    FButtons.back().add(button->getButtonText());
+            if (scripted && FButtons.back().contains(answer)) {
+                ++FNext;
+                return alert->triggerButtonClick(answer);
+            }
+        } else if (browser) {
+            const juce::String mode = browser->isSaveMode() ? " (save) at " : " (open) at ";
+            FSeen.push_back((box->getName() + mode + browser->getRoot().getFullPathName()).toStdString());
+            if (scripted) {
+                ++FNext;
+                browser->setFileName(answer);
+                return box->exitModalState(answer.isEmpty() ? 0 : 1);
+            }
+        } else {
+            FSeen.push_back(box->getName().toStdString());
         }
-        FQuestions.push_back((box.getName() + (browser->isSaveMode() ? " (save) at " : " (open) at ") +
-                              browser->getRoot().getFullPathName()).toStdString());
-        const std::string path = FAnswers[FNext++];
-        browser->setFileName(juce::String(path));
-        box.exitModalState(path.empty() ? 0 : 1);
+        ADD_FAILURE() << "unexpected box \"" << FSeen.back() << "\" (next answer \"" << answer << "\")";
+        box->exitModalState(0);
     }
 
     std::vector<std::string> FAnswers;
     std::size_t FNext = 0;
-    std::vector<std::string> FQuestions;
-    ModalWatcher<juce::FileChooserDialogBox> FWatcher;
+    int FHoldMs;
+    juce::uint32 FSeenAt = 0;
+    juce::Component::SafePointer<juce::Component> FWaiting, FLast;
+    std::vector<std::string> FSeen;
+    std::vector<juce::StringArray> FButtons;
 };

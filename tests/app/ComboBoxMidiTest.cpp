@@ -109,7 +109,7 @@ TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
     ASSERT_TRUE(isOpen(0));
     Tr::TMidiAliasManager::instance()->AddAliasChangeListener(&heard);
     {
-        ModalBoxAnswers noBoxes;
+        ModalAnswers noBoxes;
         pick(3);
         EXPECT_TRUE(isOpen(2) && !isOpen(0)) << "the chosen output opens, every other one closes";
         EXPECT_EQ(aliasDevice(), "Synth C");
@@ -125,7 +125,7 @@ TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
     manager->Open(0, 0, 1);
     midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
     midi->SetOpenFailure(synth[1], TestMidi::OpenFailure::StayClosed);
-    ModalBoxAnswers answers({"OK", "OK"});
+    ModalAnswers answers({"OK", "OK"});
     pick(3);
     pick(2);
     EXPECT_EQ(answers.seen(), (Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy",
@@ -138,7 +138,7 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
 {
     chooser->refresh();
     {
-        ModalBoxAnswers answers({"OK"});
+        ModalAnswers answers({"OK"});
         pick(1);
         EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth A':" + notPluggedIn})
             << "while the manager is suspended the choice waits";
@@ -156,7 +156,7 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
     manager->AddDevListChangeListener(chooser.get());
     ASSERT_EQ(chooser->getItemText(2), "Synth B");
     {
-        ModalBoxAnswers answers({"OK"});
+        ModalAnswers answers({"OK"});
         pick(2);
         EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
     }

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 
 namespace {
 
@@ -61,9 +60,10 @@ QuorvaSettings buildDefaults()
             settings.applyStep(p, int(s), table.table[row].value);
         }
     }
-    const int globals[] = {25, 50, 4, 0};   // medium rates, "Whammy Only", channel 1
-    for (int g = 0; g < 4; ++g)
-        settings.applyGlobalValue(Global(541 + g), globals[g]);
+    settings.applyGlobalValue(Global::LoopPortamentoRate, 25);   // medium
+    settings.applyGlobalValue(Global::StepPortamentoRate, 50);   // medium
+    settings.applyGlobalValue(Global::OutputType, 4);            // "Whammy Only"
+    settings.applyGlobalValue(Global::MidiChannel, 0);           // channel 1
     return settings;
 }
 
@@ -73,21 +73,19 @@ TEST(DefaultsFile, IsTheGeneratedMessageAndEveryByteShowsARow)
 {
     const Bytes generated = savedBy(buildDefaults());
     if (const char* write = std::getenv("QUORVA_WRITE_DEFAULTS"); write && std::string(write) == "1")
-        ASSERT_TRUE(std::ofstream(defaultsPath, std::ios::binary | std::ios::trunc)
-                        .write(reinterpret_cast<const char*>(generated.data()), std::streamsize(generated.size())))
-            << "cannot write " << defaultsPath;
-
+        TempFolder::writeFile(defaultsPath, std::string(generated.begin(), generated.end()));
     const Bytes file = readBytes(defaultsPath);
     EXPECT_EQ(file, generated) << defaultsPath << " is missing or stale: run with QUORVA_WRITE_DEFAULTS=1";
+
     QuorvaSettings settings;
     ASSERT_NO_THROW(settings.loadFromMem(file.data(), int(file.size())));
     EXPECT_EQ(introducedHighBytes({}, file), "");
     for (int g = 541; g <= 544; ++g)
         EXPECT_TRUE(settings.isShown(Global(g))) << "global byte " << g;
+    const QuorvaTable bases{QuorvaBaseSettingTable, QuorvaBaseSettingCount};
     for (int p = 1; p <= 15; ++p) {
         for (Field f : {Field::Type, Field::StepCount, Field::Duration})
             EXPECT_TRUE(settings.isShown(p, f)) << "program " << p << " field " << int(f);
-        const QuorvaTable bases{QuorvaBaseSettingTable, QuorvaBaseSettingCount};
         EXPECT_TRUE(settings.hasStepSettings(p) || bases.findRow(settings.getBaseSetting(p)) >= 0) << "program " << p;
         for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
             EXPECT_GE(settings.stepTable(p).findRow(settings.getStep(p, s)), 0) << "program " << p << " step " << s;

@@ -80,7 +80,7 @@ protected:
     // Sets the window up expecting the one "Fatal Error" box and the quit.
     void expectFatalError(const std::string& error)
     {
-        ModalBoxAnswers answers({"OK"});
+        ModalAnswers answers({"OK"});
         openWindow(scripted());
         EXPECT_EQ(answers.seen(), Calls{"Fatal Error: The following error occured:\n" + error + "\nThis program will close now."});
         EXPECT_TRUE(quitRequested());
@@ -99,7 +99,7 @@ TEST_F(Frame, SetsUpThePanelThenStartsItOnceAfterTheWindowShows)
 {
     // The start shows a box that stays up for many 20 ms ticks; they must not start it again.
     script.onStart = [] { JuceUtils::ErrorDlg("the last file is gone"); };
-    ModalBoxAnswers answers({"OK"}, 300);
+    ModalAnswers answers({"OK"}, 300);
     window = std::make_unique<TestWindow>("Test window", scripted());
     EXPECT_EQ(BWindow::getInstance(), window.get());
     EXPECT_FALSE(window->isVisible()) << "not shown before init";
@@ -147,7 +147,7 @@ TEST_F(Frame, AnExceptionFromThePanelsConstructorIsAFatalError)
 TEST_F(Frame, APanelRefusingInitEndsTheProgramSilently)
 {
     script.initResult = false;
-    ModalBoxAnswers noBoxes;
+    ModalAnswers noBoxes;
     openWindow(scripted());
     pumpMessages(200);
     EXPECT_TRUE(quitRequested() && !window->isVisible());
@@ -173,13 +173,17 @@ TEST_F(Frame, TheCloseButtonQuitsOnlyWhenThePanelAgrees)
 
 TEST_F(Frame, PanelSizeComesFromTheBackgroundAndDeferredEnablesMerge)
 {
+    EXPECT_EQ(JuceUtils::getResourcesFolder(), juce::File(QUORVA_BINARY_DIR "/share/quorva-midi2"))
+        << "the build tree's resources folder serves the program in build/src and the tests in build/tests";
+    EXPECT_EQ(JuceUtils::getDrawable("no such picture.png"), nullptr);
+    const auto picture = JuceUtils::getDrawable("background.png");
+    ASSERT_NE(picture, nullptr) << "the build copies the resources there";
+    const auto size = picture->getDrawableBounds().getBottomRight() - picture->getDrawableBounds().getTopLeft();
+    EXPECT_TRUE(size.x >= 492 && size.y >= 605) << "the editor's widgets reach x 485 and y 604";
     ScriptedPanel panel(script, log, starts);
     EXPECT_EQ(juce::Point<int>(panel.preferredWidth, panel.preferredHeight), juce::Point<int>(365, 255));
     panel.createComponents();
-    const auto picture = JuceUtils::getDrawable("background.png");
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(juce::Point<float>(panel.preferredWidth, panel.preferredHeight),
-              juce::Point<float>(picture->getDrawableBounds().getWidth(), picture->getDrawableBounds().getHeight()));
+    EXPECT_EQ(juce::Point<int>(panel.preferredWidth, panel.preferredHeight), size.toInt()) << "the picture's size";
 
     panel.enableButtonsAsync();
     panel.enableButtonsAsync();

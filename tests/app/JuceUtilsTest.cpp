@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -28,19 +27,6 @@ TEST(JuceUtils, CutsTheProcessSerialNumberArgument)
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(JuceUtils::cutProcessSerialNumberFromCommandLine(line), juce::String(expected)) << "'" << line << "'";
     EXPECT_EQ(StringFrom(JuceStringFrom("Gerät Ö")), "Gerät Ö") << "texts cross the boundary as UTF-8";
-}
-
-TEST(JuceUtils, ResourcesLieInOneFolderBesideTheExecutablesFolder)
-{
-    juce::ScopedJuceInitialiser_GUI gui;
-    EXPECT_EQ(JuceUtils::getResourcesFolder(), juce::File(QUORVA_BINARY_DIR "/share/quorva-midi2"))
-        << "the build tree's resources folder serves the program in build/src and the tests in build/tests";
-    const auto picture = JuceUtils::getDrawable("background.png");
-    ASSERT_NE(picture, nullptr) << "the build copies the resources there";
-    // The editor panel's widgets reach x 485 and y 604.
-    EXPECT_GE(picture->getDrawableBounds().getWidth(), 492.0f);
-    EXPECT_GE(picture->getDrawableBounds().getHeight(), 605.0f);
-    EXPECT_EQ(JuceUtils::getDrawable("no such picture.png"), nullptr);
 }
 
 TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
@@ -88,18 +74,6 @@ TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
     EXPECT_EQ(ini.ReadString("Current", "MainWidth", "?") + " " + ini.ReadString("Current", "MainHeight", "?"), "500 612");
 }
 
-TEST(JuceUtils, CentringTruncatesHalvesTowardZero)
-{
-    juce::ScopedJuceInitialiser_GUI gui;
-    juce::Component c, other;
-    c.setSize(10, 6);
-    other.setBounds(100, 200, 51, 41);
-    JuceUtils::center(&c, &other, 20, -1);
-    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(115, 217, 20, 6)) << "a negative height keeps the current one";
-    JuceUtils::centerHorizontally(&c, 9, 0, -31);   // -31 / 2 is -15
-    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(-25, 9, 20, 6));
-}
-
 TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
 {
     // Runs happen on this thread, unless invokeLater is wrong; the lock keeps that case defined.
@@ -129,31 +103,4 @@ TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
     EXPECT_EQ(recorder.runs, (std::vector<std::tuple<void*, int, bool>>{
                                  {nullptr, 0, true}, {&marker, 10, true}, {&marker, 11, true}, {&marker, 12, true}}))
         << "each call runs once, in order, on the message thread";
-}
-
-// Confirm's Yes/No/Cancel question and the error box are shown through the editor's tests.
-TEST(JuceUtils, ToAllQuestionsFromAnotherThreadAndInformation)
-{
-    QUORVA_REQUIRE_DISPLAY(display);
-    juce::ScopedJuceInitialiser_GUI gui;
-    ModalBoxAnswers answers({"yes to all", "cancel all", "no", "cancel", "OK"});
-    std::vector<JuceUtils::DialogReturnCode> results;
-    std::atomic<bool> done{false};
-    // Asked from a worker, the box runs on the message thread, which this thread keeps pumping.
-    std::thread worker([&] {
-        for (const char* file : {"a", "b", "c"})
-            results.push_back(JuceUtils::Confirm(juce::String("Overwrite ") + file + ".syx?", 1, 0, 1));
-        results.push_back(JuceUtils::Confirm("Overwrite d.syx?", 0, 0, 0));
-        done = true;
-    });
-    pumpMessages(20000, [&] { return done.load(); });
-    worker.join();
-    EXPECT_EQ(results, (std::vector<JuceUtils::DialogReturnCode>{JuceUtils::yesToAll, JuceUtils::cancelAll,
-                                                                 JuceUtils::no, JuceUtils::cancel}));
-    JuceUtils::FYI("Done.");
-    ASSERT_EQ(answers.seen().size(), 5u);
-    EXPECT_EQ(answers.seen()[0], "Confirm: Overwrite a.syx?");
-    EXPECT_EQ(answers.buttons(0), juce::StringArray({"yes", "no", "yes to all", "cancel all", "cancel"}));
-    EXPECT_EQ(answers.buttons(3), juce::StringArray({"yes", "no", "cancel"}));
-    EXPECT_EQ(answers.seen()[4], "Information: Done.");
 }

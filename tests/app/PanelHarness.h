@@ -132,12 +132,12 @@ class PanelTest : public ScriptedMidiTest
 {
 protected:
     // Sets the window up and waits for the panel's start; `boxes` answers what the start shows.
-    std::vector<std::string> start(juce::StringArray boxes = {}, const juce::File& resources = {})
+    std::vector<std::string> start(std::vector<std::string> boxes = {}, const juce::File& resources = {})
     {
-        ModalBoxAnswers answers(boxes);
+        ModalAnswers answers(boxes);
         openWindow([this, resources] { return std::make_unique<EditorPanel>(resources, starts); });
         EXPECT_TRUE(waitForStart(20000)) << "the panel was not started";
-        EXPECT_EQ(answers.pending(), 0) << "boxes expected at the start were not shown";
+        EXPECT_EQ(answers.pending(), 0u) << "boxes expected at the start were not shown";
         return answers.seen();
     }
 

@@ -19,8 +19,8 @@ const char* const kProgram = QUORVA_BINARY_DIR "/src/QuorvaMidi2";
 // /tmp), or 0; looks without taking it.
 pid_t lockHolder()
 {
-    const std::string file = std::string(access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp") + "/juceAppLock_Quorva MIDI 2";
-    const int fd = open(file.c_str(), O_RDWR);
+    const std::string folder = access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp";
+    const int fd = open((folder + "/juceAppLock_Quorva MIDI 2").c_str(), O_RDWR);
     if (fd < 0)
         return 0;
     struct flock fl {};
@@ -60,6 +60,7 @@ int waitForExit(pid_t pid, int ms)
     }
 }
 
+// Ends the process unless it has ended (and was waited for) already.
 void stop(pid_t pid)
 {
     if (waitForExit(pid, 0) == -1) {
@@ -104,8 +105,7 @@ TEST(Program, ASecondInstanceEndsAtOnce)
 
     const pid_t second = startProgram(home.path());
     ASSERT_GT(second, 0);
-    const int secondStatus = waitForExit(second, 30000);
-    const int firstStatus = waitForExit(first, 0);
+    const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first, 0);
     stop(first);
     stop(second);
     EXPECT_EQ(secondStatus, 0) << "the second instance ends by itself, without an error";

@@ -10,7 +10,8 @@ using EditorFiles = PanelTest;
 using Texts = std::vector<std::string>;
 
 const std::string saveQuestion = "Confirm: You have made changes to the settings.\nDo you want to save them?";
-const std::string titled = "Quorva MIDI 2 - v1.0";
+const std::string titled = "Quorva MIDI 2 - v1.0", saveAt = "Save a Quorva MIDI 2 File (save) at ",
+                  openAt = "Open a Quorva MIDI 2 File (open) at ";
 
 // The defaults with a recognisable change, as a file another session saved.
 Bytes otherSettings(int stepCount)
@@ -34,9 +35,9 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
     EXPECT_EQ(title(), titled + " *");
     EXPECT_FALSE(Tr::DirExists(documentsDir()));
     {
-        FileDialogAnswers answers({files / "mine"});
+        ModalAnswers answers({files / "mine"});
         click("saveButton");
-        EXPECT_EQ(answers.questions(), Texts{"Save a Quorva MIDI 2 File (save) at " + documentsDir()})
+        EXPECT_EQ(answers.seen(), Texts{saveAt + documentsDir()})
             << "with no current file the question opens in the documents folder, made by the first save";
     }
     EXPECT_EQ(readBytes(files / "mine.syx"), message()) << "exactly the 546 bytes, \".syx\" appended";
@@ -47,28 +48,28 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
     pick("stepCountCombo", "9 Steps");
     EXPECT_EQ(title(), titled + " - mine.syx *");
     {
-        FileDialogAnswers answers({""});
+        ModalAnswers answers({""});
         click("saveButton");
-        EXPECT_EQ(answers.questions(), Texts{"Save a Quorva MIDI 2 File (save) at " + files.path()}) << "at the current file";
+        EXPECT_EQ(answers.seen(), Texts{saveAt + files.path()}) << "at the current file";
     }
     EXPECT_EQ(title(), titled + " - mine.syx *") << "a cancelled save changes nothing";
+    const std::string other = files / "other.SYX.syx";
     {
-        FileDialogAnswers answers({files / "other.SYX"});
+        ModalAnswers answers({files / "other.SYX"});
         click("saveButton");
     }
-    EXPECT_EQ(readBytes(files / "other.SYX.syx"), message()) << "the extension is matched with its case";
+    EXPECT_EQ(readBytes(other), message()) << "the extension is matched with its case";
     EXPECT_EQ(title(), titled + " - other.SYX.syx");
-    const Bytes old = message();
 
+    const Bytes old = message();
     pick("stepCountCombo", "12 Steps");
     {
         ScopedFileSizeLimit fullDisk(100);
-        FileDialogAnswers answers({files / "other.SYX.syx"});
-        ModalBoxAnswers boxes({"OK"});
+        ModalAnswers answers({other, "OK"});
         click("saveButton");
-        EXPECT_EQ(boxes.seen(), Texts{"Error: Error saving file '" + files / "other.SYX.syx" + "':\nfile write error"});
+        EXPECT_EQ(answers.seen(), (Texts{saveAt + files.path(), "Error: Error saving file '" + other + "':\nfile write error"}));
     }
-    EXPECT_EQ(readBytes(files / "other.SYX.syx"), old) << "the old file is intact";
+    EXPECT_EQ(readBytes(other), old) << "the old file is intact";
     EXPECT_EQ(files.entryCount(), 2) << "no temporary file is left behind";
     EXPECT_EQ(title(), titled + " - other.SYX.syx *");
 }
@@ -76,21 +77,19 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
 TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
 {
     start();
-    const std::string a = writeFile("a.syx", otherSettings(5));
-    const std::string b = writeFile("b.syx", otherSettings(6));
+    const std::string a = writeFile("a.syx", otherSettings(5)), b = writeFile("b.syx", otherSettings(6));
     pick("stepCountCombo", "16 Steps");
     const Bytes edited = message();
     {
-        ModalBoxAnswers boxes({"Cancel"});
+        ModalAnswers answers({"Cancel"});
         click("openButton");
-        EXPECT_EQ(boxes.seen(), Texts{saveQuestion});
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
     EXPECT_EQ(message(), edited) << "Cancel stops the open before the file question";
     {
-        ModalBoxAnswers boxes({"No"});
-        FileDialogAnswers answers({a});
+        ModalAnswers answers({"No", a});
         click("openButton");
-        EXPECT_EQ(answers.questions(), Texts{"Open a Quorva MIDI 2 File (open) at " + home.folder().path()})
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, openAt + home.folder().path()}))
             << "the documents folder does not exist yet: its parent";
     }
     EXPECT_FALSE(Tr::DirExists(documentsDir())) << "OPEN never makes the documents folder";
@@ -101,11 +100,9 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     // Yes: the save question comes first; a cancelled save still goes on to the open.
     pick("stepCountCombo", "3 Steps");
     {
-        ModalBoxAnswers boxes({"Yes"});
-        FileDialogAnswers answers({"", b});
+        ModalAnswers answers({"Yes", "", b});
         click("openButton");
-        EXPECT_EQ(answers.questions(), (Texts{"Save a Quorva MIDI 2 File (save) at " + files.path(),
-                                              "Open a Quorva MIDI 2 File (open) at " + files.path()}));
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), openAt + files.path()}));
     }
     EXPECT_EQ(readBytes(a), otherSettings(5)) << "the save was cancelled";
     EXPECT_EQ(message(), otherSettings(6));
@@ -114,8 +111,7 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     pick("stepCountCombo", "4 Steps");
     const Bytes toSave = message();
     {
-        ModalBoxAnswers boxes({"Yes"});
-        FileDialogAnswers answers({b, a});
+        ModalAnswers answers({"Yes", b, a});
         click("openButton");
     }
     EXPECT_EQ(readBytes(b), toSave) << "Yes saved the changes over b.syx";
@@ -130,40 +126,33 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
     drop(a);
     ASSERT_EQ(title(), titled + " - a.syx");
 
-    Bytes shortFile = otherSettings(5);
+    Bytes shortFile = otherSettings(5), badEnd = otherSettings(5), badMarker = otherSettings(5);
     shortFile.pop_back();
-    Bytes badEnd = otherSettings(5);
     badEnd[545] = 0xF8;
-    Bytes badMarker = otherSettings(5);
     badMarker[blockOf(2)] = 3;
-    const std::string huge = files / "huge.syx";
+    const std::string huge = files / "huge.syx", invalid = "Not a valid tempolate file: ";
     std::ofstream(huge, std::ios::binary).seekp(2200LL * 1024 * 1024).put('\0');
-    const std::string invalid = "Not a valid tempolate file: ";
-    const std::tuple<std::string, std::string, bool> cases[] = {// file, reason, by OPEN (else dropped)
+    const std::tuple<std::string, std::string, bool> cases[] = {   // file, reason, by OPEN (else dropped)
         {writeFile("short.syx", shortFile), invalid + "wrong size", true},
         {writeFile("end.syx", badEnd), invalid + "MIDI markers missing", false},
         {writeFile("marker.syx", badMarker), invalid + "invalid program marker", false},
         {huge, "error loading: file too large (2GB limit): " + huge, false},
     };
     for (const auto& [path, reason, byOpen] : cases) {
-        ModalBoxAnswers boxes({"OK"});
-        if (byOpen) {
-            FileDialogAnswers answers({path});
-            click("openButton");
-        } else {
-            drop(path);
-        }
-        EXPECT_EQ(boxes.seen(), Texts{"Error: Error loading file '" + path + "':\n" + reason});
+        const std::string error = "Error: Error loading file '" + path + "':\n" + reason;
+        ModalAnswers answers(byOpen ? Texts{path, "OK"} : Texts{"OK"});
+        byOpen ? click("openButton") : drop(path);
+        EXPECT_EQ(answers.seen(), byOpen ? (Texts{openAt + files.path(), error}) : Texts{error});
         EXPECT_EQ(message(), otherSettings(5)) << "the editor is unchanged after " << path;
         EXPECT_EQ(title(), titled + " - a.syx") << "the current file is unchanged";
     }
     {
-        ModalBoxAnswers boxes({"OK"});
+        ModalAnswers answers({"OK"});
         drop(files.path());
-        EXPECT_EQ(boxes.seen(), Texts{"Error: Error: cannot load a folder."});
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error: cannot load a folder."});
     }
 
-    // Three files: only the first counts, whatever its name.
+    // Of three files only the first counts, whatever its name.
     const std::string second = writeFile("second.syx", otherSettings(10));
     const juce::StringArray three{juce::String(writeFile("first.bin", otherSettings(9))), juce::String(second), juce::String(a)};
     EXPECT_TRUE(panel().isInterestedInFileDrag(three));
@@ -173,13 +162,13 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
 
     pick("stepCountCombo", "2 Steps");
     {
-        ModalBoxAnswers boxes({"Cancel"});
+        ModalAnswers answers({"Cancel"});
         drop(second);
-        EXPECT_EQ(boxes.seen(), Texts{saveQuestion});
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
     EXPECT_EQ(title(), titled + " - first.bin *");
     {
-        ModalBoxAnswers boxes({"No"});
+        ModalAnswers answers({"No"});
         drop(second);
     }
     EXPECT_EQ(message(), otherSettings(10));
@@ -188,8 +177,7 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
 
 TEST_F(EditorFiles, StartLoadsTheLastFileAndQuitWritesTheIni)
 {
-    const std::string last = files / "last.syx", documents = files / "My Quorva";
-    writeFile("last.syx", otherSettings(11));
+    const std::string last = writeFile("last.syx", otherSettings(11)), documents = files / "My Quorva";
     writeIni(iniCurrent(last, documents) + "[Other]\nKept=yes\n");
     start();
     EXPECT_EQ(message(), otherSettings(11));
@@ -210,8 +198,7 @@ TEST_F(EditorFiles, StartWithAMissingLastFileUsesTheDefaults)
     writeIni(iniCurrent(files / "gone.syx"));
     start();
     EXPECT_EQ(message(), defaultSettings());
-    EXPECT_TRUE(panel().getCurrentFile().isEmpty());
-    EXPECT_EQ(title(), titled);
+    EXPECT_EQ(title(), titled) << "no current file";
     window.reset();
     EXPECT_NE(TempFolder::readFile(iniPath()).find("File=\n"), std::string::npos) << "the missing file is forgotten";
 }
@@ -220,10 +207,9 @@ TEST_F(EditorFiles, StartWithAnInvalidLastFileForgetsItWithoutABox)
 {
     TempFolder::writeFile(files / "bad.syx", "not settings");
     writeIni(iniCurrent(files / "bad.syx"));
-    start();
+    start();   // fails on any box
     EXPECT_EQ(message(), defaultSettings());
     EXPECT_TRUE(panel().getCurrentFile().isEmpty());
-    EXPECT_EQ(title(), titled);
     EXPECT_FALSE(quitRequested());
 }
 
@@ -246,22 +232,20 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
 {
     start();
     {
-        ModalBoxAnswers noBoxes;
+        ModalAnswers noBoxes;
         EXPECT_TRUE(panel().canQuit()) << "nothing changed: no question";
     }
     pick("stepCountCombo", "8 Steps");
     {
-        ModalBoxAnswers boxes({"Cancel"});
+        ModalAnswers answers({"Cancel"});
         window->closeButtonPressed();
-        EXPECT_EQ(boxes.seen(), Texts{saveQuestion});
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
     EXPECT_FALSE(quitRequested());
     {
-        // Yes, then a cancelled save: the program still quits.
-        ModalBoxAnswers boxes({"Yes"});
-        FileDialogAnswers answers({""});
+        ModalAnswers answers({"Yes", ""});   // a cancelled save: the program still quits
         window->closeButtonPressed();
-        EXPECT_EQ(answers.questions().size(), 1u);
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir()}));
     }
     EXPECT_TRUE(quitRequested());
 }

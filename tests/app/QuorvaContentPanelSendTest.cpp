@@ -22,13 +22,13 @@ TEST_F(EditorSend, TheMessageReachesTheChosenPortOnceThenSendWaits)
 
     pick("stepCountCombo", "6 Steps");
     {
-        ModalBoxAnswers boxes({"No"});
+        ModalAnswers boxes({"No"});
         click("sendButton");
         EXPECT_EQ(boxes.seen(), Texts{sendQuestion});
     }
     EXPECT_TRUE(midi->SentLog().empty()) << "a declined send sends nothing";
     {
-        ModalBoxAnswers boxes({"Yes"});
+        ModalAnswers boxes({"Yes"});
         click("sendButton");
     }
     EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()}) << "exactly the 546 bytes of the editor, once";
@@ -53,7 +53,7 @@ TEST_F(EditorSend, TheMessageReachesTheChosenPortOnceThenSendWaits)
     // The second send uses the same timer and waits again.
     pick("midiOutCombo", "Synth A");
     {
-        ModalBoxAnswers boxes({"Yes"});
+        ModalAnswers boxes({"Yes"});
         click("sendButton");
     }
     EXPECT_EQ(midi->SentTo(synth[0]).size(), 1u);
@@ -68,7 +68,7 @@ TEST_F(EditorSend, ARefusedSendShowsTheErrorAndStaysIdle)
     pick("midiOutCombo", "Synth B");
     for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw}) {
         midi->SetSendFailure(synth[1], failure);
-        ModalBoxAnswers boxes({"Yes", "OK"});
+        ModalAnswers boxes({"Yes", "OK"});
         click("sendButton");
         EXPECT_EQ(boxes.seen(), (Texts{sendQuestion, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
                                                      "Please verify the MIDI port."}));

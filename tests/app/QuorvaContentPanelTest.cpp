@@ -205,7 +205,7 @@ TEST_F(Editor, BytesThatAreNoRowAreKeptAndNo0xFFIsWritten)
     expected[542] = 80;
     expected[pitchOf(1, 1)] = 64;
     EXPECT_EQ(changedBytes(expected, message()), Offsets());
-    FileDialogAnswers answers({files / "kept.syx"});
+    ModalAnswers answers({files / "kept.syx"});
     click("saveButton");
     EXPECT_EQ(readBytes(files / "kept.syx"), expected) << "what is saved is the same";
 }

@@ -5,12 +5,12 @@
 #include "QuorvaSettings.h"
 #include "core/TempFolder.h"
 
-#include <cstddef>
 #include <set>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
+using Offsets = std::set<std::size_t>;
 
 // Program p's block starts at 36p - 35: marker, type, then pitch and setting of each step.
 inline std::size_t blockOf(int program) { return std::size_t(36 * program - 35); }
@@ -23,22 +23,19 @@ inline Bytes savedBy(const QuorvaSettings& settings)
     settings.saveToMem(out.data(), QUORVA_TEMPLATE_SIZE_BYTES);
     return out;
 }
-
 inline Bytes readBytes(const std::string& path)
 {
     const std::string s = TempFolder::readFile(path);
     return Bytes(s.begin(), s.end());
 }
-
-inline std::set<std::size_t> changedBytes(const Bytes& before, const Bytes& after)
+inline Offsets changedBytes(const Bytes& before, const Bytes& after)
 {
-    std::set<std::size_t> changed;
+    Offsets changed;
     for (std::size_t i = 0; i < before.size() && i < after.size(); ++i)
         if (before[i] != after[i])
             changed.insert(i);
     return changed;
 }
-
 // The offsets between the markers where `after` holds a byte >= 0x80 that `before` did not.
 inline std::string introducedHighBytes(const Bytes& before, const Bytes& after)
 {
