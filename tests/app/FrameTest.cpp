@@ -1,81 +1,53 @@
-// The main window frame and the content panel base, driven through a panel that does what its
-// script says and logs every call the frame makes.
+// The main window frame, driven through a panel that logs every call the frame makes, and the
+// application's own main window.
 #include "PanelHarness.h"
+#include "QuorvaApplication.h"
 #include "core/TrException.h"
-
-#include <algorithm>
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-class ScriptedPanel : public BContentBase
+// Passes every call of the frame to the test: init and canQuit return what the test returns.
+struct ScriptedPanel : BContentBase
 {
-public:
-    struct Script
-    {
-        bool throwInConstructor = false;
-        std::string throwInInit;    // a Tr::Exception text, or "" for none
-        bool initResult = true, canQuit = true;
-        std::function<void()> onStart;
-    };
-    struct Log
-    {
-        Calls calls;                // "createComponents", "init:<command line>", "start", ...
-        bool visibleAtStart = false, destroyed = false;
-        int count(const std::string& call) const { return (int)std::count(calls.begin(), calls.end(), call); }
-    };
-
-    ScriptedPanel(const Script& script, Log& log, int& starts) : FScript(script), FLog(log), FStarts(starts)
-    {
-        if (script.throwInConstructor)
-            throw Tr::Exception("the panel could not be made");
-    }
-    ~ScriptedPanel() override { FLog.destroyed = true; }
+    using Hook = std::function<bool(const std::string& call)>;
+    explicit ScriptedPanel(Hook hook) : on(std::move(hook)) { on("construct"); }
+    ~ScriptedPanel() override { on("delete"); }
     void createComponents() override
     {
-        note("createComponents");
+        on("createComponents");
         BContentBase::createComponents();
     }
     bool init(const juce::String& commandLine) override
     {
-        note("init:" + commandLine.toStdString());
-        if (!FScript.throwInInit.empty())
-            throw Tr::Exception(FScript.throwInInit);
         setPreferredBounds(420, 310);
-        return FScript.initResult;
+        return on("init:" + commandLine.toStdString());
     }
-    void start(bool) override
-    {
-        note("start");
-        FLog.visibleAtStart = getTopLevelComponent()->isShowing();
-        ++FStarts;
-        if (FScript.onStart)
-            FScript.onStart();
-    }
-    bool canQuit() override { return note("canQuit", FScript.canQuit); }
-    void close() override { note("close"); }
-    void enableButtons() override { note("enableButtons"); }
-    bool showWindowOnStart() override { return note("showWindowOnStart"); }
-
-private:
-    bool note(const std::string& call, bool result = true)
-    {
-        FLog.calls.push_back(call);
-        return result;
-    }
-
-    const Script& FScript;
-    Log& FLog;
-    int& FStarts;
+    void start(bool) override { on("start"); }
+    bool canQuit() override { return on("canQuit"); }
+    void close() override { on("close"); }
+    void enableButtons() override { on("enableButtons"); }
+    bool showWindowOnStart() override { return on("showWindowOnStart"); }
+    Hook on;
 };
 
 class Frame : public WindowTest
 {
 protected:
+    // The panel logs into `calls` and answers through `script`.
     TestWindow::MakePanel scripted()
     {
-        return [this] { return std::make_unique<ScriptedPanel>(script, log, starts); };
+        return [this] {
+            return std::make_unique<ScriptedPanel>([this](const std::string& call) {
+                calls.push_back(call);
+                if (call == "start") {
+                    ++starts;
+                    visibleAtStart = window->isShowing();
+                }
+                return script(call);
+            });
+        };
     }
     // Sets the window up expecting the one "Fatal Error" box and the quit.
     void expectFatalError(const std::string& error)
@@ -83,14 +55,14 @@ protected:
         ModalAnswers answers({"OK"});
         openWindow(scripted());
         EXPECT_EQ(answers.seen(), Calls{"Fatal Error: The following error occured:\n" + error + "\nThis program will close now."});
-        EXPECT_TRUE(quitRequested());
-        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(quitRequested() && !window->isVisible());
         pumpMessages(200);
-        EXPECT_EQ(log.count("start"), 0);
+        EXPECT_EQ(starts, 0);
     }
 
-    ScriptedPanel::Script script;
-    ScriptedPanel::Log log;
+    ScriptedPanel::Hook script = [](const std::string&) { return true; };
+    Calls calls;
+    bool visibleAtStart = false;
 };
 
 } // namespace
@@ -98,14 +70,18 @@ protected:
 TEST_F(Frame, SetsUpThePanelThenStartsItOnceAfterTheWindowShows)
 {
     // The start shows a box that stays up for many 20 ms ticks; they must not start it again.
-    script.onStart = [] { JuceUtils::ErrorDlg("the last file is gone"); };
+    script = [](const std::string& call) {
+        if (call == "start")
+            JuceUtils::ErrorDlg("the last file is gone");
+        return true;
+    };
     ModalAnswers answers({"OK"}, 300);
-    window = std::make_unique<TestWindow>("Test window", scripted());
+    window = std::make_unique<TestWindow>(scripted());
     EXPECT_EQ(BWindow::getInstance(), window.get());
     EXPECT_FALSE(window->isVisible()) << "not shown before init";
 
     window->init("-psn_0_1234", false, false);
-    EXPECT_EQ(log.calls, (Calls{"createComponents", "enableButtons", "init:", "showWindowOnStart"}))
+    EXPECT_EQ(calls, (Calls{"construct", "createComponents", "enableButtons", "init:", "showWindowOnStart"}))
         << "the process serial number argument alone reaches the panel as an empty command line";
     EXPECT_TRUE(window->isVisible() && !window->isResizable());
     EXPECT_EQ(window->getContentComponent(), window->getContentPanel());
@@ -116,81 +92,49 @@ TEST_F(Frame, SetsUpThePanelThenStartsItOnceAfterTheWindowShows)
     ASSERT_TRUE(waitForStart(3000));
     pumpMessages(200);
     EXPECT_EQ(answers.seen().size(), 1u);
-    EXPECT_EQ(log.count("start"), 1);
-    EXPECT_TRUE(log.visibleAtStart);
-    EXPECT_EQ(log.calls.back(), "enableButtons") << "the start is followed by a refresh of the buttons";
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(visibleAtStart);
+    EXPECT_EQ(calls.back(), "enableButtons") << "the start is followed by a refresh of the buttons";
     EXPECT_FALSE(quitRequested());
 
-    log.calls.clear();
+    calls.clear();
     window.reset();
-    EXPECT_EQ(log.calls, Calls{"close"}) << "close runs once, before the panel is deleted";
-    EXPECT_TRUE(log.destroyed);
+    EXPECT_EQ(calls, (Calls{"close", "delete"})) << "close runs once, before the panel is deleted";
     EXPECT_EQ(BWindow::getInstance(), nullptr);
 }
 
 TEST_F(Frame, AnExceptionFromThePanelsInitIsAFatalError)
 {
-    script.throwInInit = "Cannot read the settings";
+    script = [](const std::string& call) {
+        if (call == "init:")
+            throw Tr::Exception("Cannot read the settings");
+        return true;
+    };
     expectFatalError("Cannot read the settings");
-    log.calls.clear();
+    calls.clear();
     window.reset();
-    EXPECT_EQ(log.calls, Calls{"close"}) << "a panel that was made is still closed";
+    EXPECT_EQ(calls, (Calls{"close", "delete"})) << "a panel that was made is still closed";
 }
 
 TEST_F(Frame, AnExceptionFromThePanelsConstructorIsAFatalError)
 {
-    script.throwInConstructor = true;
-    expectFatalError("the panel could not be made");
+    script = [](const std::string& call) {
+        if (call == "construct")
+            throw Tr::Exception("no panel");
+        return true;
+    };
+    expectFatalError("no panel");
     EXPECT_EQ(window->getContentPanel(), nullptr);
 }
 
 TEST_F(Frame, APanelRefusingInitEndsTheProgramSilently)
 {
-    script.initResult = false;
+    script = [](const std::string& call) { return call != "init:"; };
     ModalAnswers noBoxes;
     openWindow(scripted());
     pumpMessages(200);
     EXPECT_TRUE(quitRequested() && !window->isVisible());
-    EXPECT_EQ(log.count("start"), 0);
-}
-
-TEST_F(Frame, TheCloseButtonQuitsOnlyWhenThePanelAgrees)
-{
-    script.canQuit = false;
-    openWindow(scripted());
-    ASSERT_TRUE(waitForStart(2000));
-    // Straight to the window: the toolkit disables the button of a window without focus, and
-    // other test programs may hold the focus on the shared display.
-    window->closeButtonPressed();
-    EXPECT_EQ(log.count("canQuit"), 1);
-    EXPECT_FALSE(quitRequested()) << "the panel refused: the program goes on";
-    EXPECT_TRUE(window->isVisible());
-    script.canQuit = true;
-    window->closeButtonPressed();
-    EXPECT_TRUE(quitRequested());
-    EXPECT_EQ(log.count("close"), 0) << "the window is closed at shutdown, not here";
-}
-
-TEST_F(Frame, PanelSizeComesFromTheBackgroundAndDeferredEnablesMerge)
-{
-    EXPECT_EQ(JuceUtils::getResourcesFolder(), juce::File(QUORVA_BINARY_DIR "/share/quorva-midi2"))
-        << "the build tree's resources folder serves the program in build/src and the tests in build/tests";
-    EXPECT_EQ(JuceUtils::getDrawable("no such picture.png"), nullptr);
-    const auto picture = JuceUtils::getDrawable("background.png");
-    ASSERT_NE(picture, nullptr) << "the build copies the resources there";
-    const auto size = picture->getDrawableBounds().getBottomRight() - picture->getDrawableBounds().getTopLeft();
-    EXPECT_TRUE(size.x >= 492 && size.y >= 605) << "the editor's widgets reach x 485 and y 604";
-    ScriptedPanel panel(script, log, starts);
-    EXPECT_EQ(juce::Point<int>(panel.preferredWidth, panel.preferredHeight), juce::Point<int>(365, 255));
-    panel.createComponents();
-    EXPECT_EQ(juce::Point<int>(panel.preferredWidth, panel.preferredHeight), size.toInt()) << "the picture's size";
-
-    panel.enableButtonsAsync();
-    panel.enableButtonsAsync();
-    panel.asyncRepaint();
-    EXPECT_EQ(log.count("enableButtons"), 0) << "deferred to the message loop";
-    pumpMessages(200);
-    EXPECT_EQ(log.count("enableButtons"), 1) << "requests before the update are merged";
+    EXPECT_EQ(starts, 0);
 }
 
 TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
@@ -205,8 +149,8 @@ TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
     pumpMessages(200);   // lets the window system settle the window's place before the drag
     ASSERT_EQ(window->getPosition(), juce::Point<int>(100, 120));
 
-    // Left button down/up at points on the screen, through the window's peer as the window system
-    // sends them, so that they reach whichever component lies under the pointer.
+    // Moves of the pointer from a point on the screen, with the left button down or up, through
+    // the window's peer as the window system sends them, so they reach the component beneath.
     juce::int64 time = juce::Time::currentTimeMillis();
     auto mouse = [&](juce::Point<int> from, std::vector<std::pair<juce::Point<int>, bool>> moves) {
         for (const auto& [by, leftDown] : moves) {
@@ -224,7 +168,33 @@ TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
     EXPECT_EQ(mouse(background, {{{-40, 65}, true}, {{-40, 65}, false}}), juce::Point<int>(60, 185))
         << "the window follows the pointer";
     EXPECT_EQ(mouse(background, {{{}, false}}), juce::Point<int>(60, 185)) << "no button down, no move";
-    EXPECT_EQ(mouse(widget.localPointToGlobal(juce::Point<int>(10, 10)), {{{}, false}, {{}, true}, {{50, 50}, true}, {{50, 50}, false}}),
-              juce::Point<int>(60, 185)) << "widgets are no drag handles";
+    const auto onWidget = widget.localPointToGlobal(juce::Point<int>(10, 10));
+    EXPECT_EQ(mouse(onWidget, {{{}, false}, {{}, true}, {{50, 50}, true}, {{50, 50}, false}}), juce::Point<int>(60, 185))
+        << "widgets are no drag handles";
     window->getContentPanel()->removeChildComponent(&widget);
+}
+
+// Starts the application's main window as the toolkit would, and leaves a picture of it in the
+// build folder (screenshot-main-window.png) for a look at the layout.
+TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
+{
+    ScopedHome home;
+    QuorvaApplication app;
+    EXPECT_EQ(app.getApplicationName() + " " + app.getApplicationVersion(), "Quorva MIDI 2 1.0");
+    EXPECT_FALSE(app.moreThanOneInstanceAllowed());
+    app.initialise("-psn_0_4711");
+    BWindow* main = app.getMainWindow();
+    ASSERT_TRUE(main && main->getContentPanel());
+    EXPECT_EQ(BWindow::getInstance(), main);
+    EXPECT_EQ(main->getName(), "Quorva MIDI 2 - v1.0") << "the editor's title: no file yet";
+    EXPECT_EQ(main->getBackgroundColour(), juce::Colour(240, 240, 240));
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->getContentComponent()->getLocalBounds().getBottomRight(),
+              juce::Point<int>(main->getContentPanel()->preferredWidth, main->getContentPanel()->preferredHeight));
+    pumpMessages(800);
+    saveScreenshot(*main, "screenshot-main-window.png");
+    EXPECT_GT(juce::File(QUORVA_BINARY_DIR "/screenshot-main-window.png").getSize(), 0);
+    app.shutdown();
+    EXPECT_EQ(app.getMainWindow(), nullptr);
+    EXPECT_EQ(BWindow::getInstance(), nullptr);
 }

@@ -26,17 +26,12 @@ inline Bytes defaultSettings()
     return readBytes(JuceUtils::getResourcesFolder().getChildFile("defaults.syx").getFullPathName().toStdString());
 }
 
-class TestWindow : public BWindow
+struct TestWindow : BWindow
 {
-public:
     using MakePanel = std::function<std::unique_ptr<BContentBase>()>;
-    TestWindow(const juce::String& title, MakePanel make) : BWindow(title), FMake(std::move(make)) {}
-
-protected:
-    std::unique_ptr<BContentBase> createContentPanel() override { return FMake(); }
-
-private:
-    MakePanel FMake;
+    explicit TestWindow(MakePanel make) : BWindow("Quorva MIDI 2"), makePanel(std::move(make)) {}
+    std::unique_ptr<BContentBase> createContentPanel() override { return makePanel(); }
+    MakePanel makePanel;
 };
 
 class WindowTest : public ::testing::Test
@@ -55,7 +50,7 @@ protected:
     // Makes the window and sets it up; the panel's start follows on the message loop.
     void openWindow(TestWindow::MakePanel make, const juce::String& commandLine = "")
     {
-        window = std::make_unique<TestWindow>("Quorva MIDI 2", std::move(make));
+        window = std::make_unique<TestWindow>(std::move(make));
         window->init(commandLine, false, false);
     }
     bool waitForStart(int ms)
@@ -71,21 +66,17 @@ protected:
 };
 
 // The editor panel as the program makes it, looking for "defaults.syx" where the test says.
-class EditorPanel : public QuorvaContentPanel
+struct EditorPanel : QuorvaContentPanel
 {
-public:
-    EditorPanel(juce::File resources, int& starts) : FResources(std::move(resources)), FStarts(starts) {}
-    void start(bool flag) override { QuorvaContentPanel::start(flag); ++FStarts; }
-
-protected:
-    juce::File resourcesFolder() const override
+    EditorPanel(juce::File folder, int& startCount) : resources(std::move(folder)), starts(startCount) {}
+    void start(bool flag) override
     {
-        return FResources == juce::File() ? QuorvaContentPanel::resourcesFolder() : FResources;
+        QuorvaContentPanel::start(flag);
+        ++starts;
     }
-
-private:
-    juce::File FResources;
-    int& FStarts;
+    juce::File resourcesFolder() const override { return resources == juce::File() ? QuorvaContentPanel::resourcesFolder() : resources; }
+    juce::File resources;
+    int& starts;
 };
 
 // The MIDI library on the scripted back end alone, with outputs "Synth A", "Synth B", "Synth C"

@@ -241,7 +241,8 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
         window->closeButtonPressed();
         EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
-    EXPECT_FALSE(quitRequested());
+    EXPECT_FALSE(quitRequested()) << "Cancel keeps the window";
+    EXPECT_TRUE(window->isVisible());
     {
         ModalAnswers answers({"Yes", ""});   // a cancelled save: the program still quits
         window->closeButtonPressed();
