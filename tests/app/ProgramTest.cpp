@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fcntl.h>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,13 +19,11 @@ pid_t lockHolder()
 {
     const std::string folder = access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp";
     const int fd = open((folder + "/juceAppLock_Quorva MIDI 2").c_str(), O_RDWR);
-    if (fd < 0)
-        return 0;
     struct flock fl {};
     fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const bool asked = fcntl(fd, F_GETLK, &fl) == 0;
-    close(fd);
+    const bool asked = fd >= 0 && fcntl(fd, F_GETLK, &fl) == 0;
+    if (fd >= 0)
+        close(fd);
     return asked && fl.l_type != F_UNLCK ? fl.l_pid : 0;
 }
 
@@ -46,17 +42,14 @@ pid_t startProgram(const std::string& home)
     return pid;
 }
 
-// Waits up to ms for the process to end; its exit status, or -1 when it still runs.
+// Waits up to ms (in 20 ms steps) for the process to end: its exit status, or -1 while it runs.
 int waitForExit(pid_t pid, int ms)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        int status = 0;
+    for (int status = 0;; ms -= 20, usleep(20000)) {
         if (waitpid(pid, &status, WNOHANG) == pid)
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (std::chrono::steady_clock::now() > end)
+        if (ms <= 0)
             return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
@@ -95,14 +88,12 @@ TEST(Program, ASecondInstanceEndsAtOnce)
     TempFolder home;
     const pid_t first = startProgram(home.path());
     ASSERT_GT(first, 0);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (lockHolder() != first && std::chrono::steady_clock::now() < until && waitForExit(first, 0) == -1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int waited = 0; lockHolder() != first && waited < 30000 && waitForExit(first, 0) == -1; waited += 20)
+        usleep(20000);
     if (lockHolder() != first) {
         stop(first);
         FAIL() << "the first instance never took the single-instance lock";
     }
-
     const pid_t second = startProgram(home.path());
     ASSERT_GT(second, 0);
     const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first, 0);

@@ -1,11 +1,12 @@
 // The editor panel as the user sees and drives it: layout, the bytes each pick writes, the step
-// lists, the enable rules and "Clock Only".
+// lists, the enable rules and "Clock Only", and SEND.
 #include "PanelHarness.h"
+#include "QuorvaEnableRules.h"
 
 namespace {
 
 using Editor = PanelTest;
-using Offsets = std::set<std::size_t>;
+using Texts = std::vector<std::string>;
 
 const juce::Colour enabledGrey(153, 153, 153), disabledGrey(191, 191, 191);
 const char* const programCombos[] = {"programCombo", "programTypeCombo", "stepCountCombo", "baseSettingCombo",
@@ -208,4 +209,77 @@ TEST_F(Editor, BytesThatAreNoRowAreKeptAndNo0xFFIsWritten)
     ModalAnswers answers({files / "kept.syx"});
     click("saveButton");
     EXPECT_EQ(readBytes(files / "kept.syx"), expected) << "what is saved is the same";
+}
+
+TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
+{
+    const std::string question =
+        "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
+    start();
+    juce::TextButton& send = button("sendButton");
+    pick("midiOutCombo", "Synth B");
+    EXPECT_TRUE(midi->IsOpen(synth[1]) && !midi->IsOpen(synth[0]) && send.isEnabled());
+    pick("stepCountCombo", "6 Steps");
+    {
+        ModalAnswers answers({"No"});
+        click("sendButton");
+        EXPECT_EQ(answers.seen(), Texts{question});
+    }
+    EXPECT_TRUE(midi->SentLog().empty()) << "a declined send sends nothing";
+    {
+        ModalAnswers answers({"Yes"});
+        click("sendButton");
+    }
+    EXPECT_EQ(midi->SentLog().size(), 1u) << "once, to the chosen port only";
+    EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()}) << "exactly the 546 bytes of the editor";
+    EXPECT_EQ(send.getButtonText(), "(waiting for device)");
+    EXPECT_FALSE(send.isEnabled());
+    const auto sentAt = juce::Time::getMillisecondCounter();
+    pumpMessages(4000);
+    EXPECT_FALSE(send.isEnabled()) << "still waiting after 4 s";
+    pumpMessages(6000, [&send] { return send.isEnabled(); });
+    EXPECT_TRUE(send.isEnabled()) << "the wait ends after 5 s";
+    EXPECT_GE(juce::Time::getMillisecondCounter() - sentAt, 4900u);
+    EXPECT_EQ(send.getButtonText(), "SEND");
+
+    // A refused send says so and leaves SEND idle.
+    for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw}) {
+        midi->SetSendFailure(synth[1], failure);
+        ModalAnswers answers({"Yes", "OK"});
+        click("sendButton");
+        EXPECT_EQ(answers.seen(), (Texts{question, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
+                                                   "Please verify the MIDI port."}));
+        EXPECT_TRUE(send.isEnabled() && !panel().isSending());
+        EXPECT_EQ(send.getButtonText(), "SEND");
+    }
+    EXPECT_EQ(midi->SentLog().size(), 1u);
+    pick("midiOutCombo", "(none)");
+    EXPECT_FALSE(send.isEnabled()) << "no port, no SEND";
+    EXPECT_FALSE(midi->IsOpen(synth[1]));
+}
+
+// The rules on their own, for what the widgets cannot show.
+TEST(QuorvaEnableRules, WhatTheWidgetsCannotShow)
+{
+    // The enabled widgets as letters (Program, Type, Count, Base setting, Duration, Globals, Send),
+    // then the number of steps.
+    auto enabled = [](int type, int steps, int outputType, int programItem, bool sending = false) {
+        QuorvaEnableRules::Shown s;
+        s.portItemIndex = 1;
+        s.sending = sending;
+        s.outputType = outputType;
+        s.programItemIndex = programItem;
+        s.programType = type;
+        s.stepCount = steps;
+        const QuorvaEnableRules::Enabled e = QuorvaEnableRules::compute(s);
+        const int on = (int)std::count(std::begin(e.steps), std::end(e.steps), true);
+        return std::string(e.program ? "P" : "") + (e.programType ? "T" : "") + (e.stepCount ? "C" : "") +
+               (e.baseSetting ? "B" : "") + (e.duration ? "D" : "") + (e.globals ? "G" : "") + (e.send ? "S" : "") +
+               std::to_string(on);
+    };
+    EXPECT_EQ(enabled(-1, 16, 4, 0), "PTCBDGS16") << "no type shown";
+    EXPECT_EQ(enabled(2, -1, 4, 0), "PTCBDGS0") << "no step count shown";
+    EXPECT_EQ(enabled(2, 16, 4, -1), "PGS0") << "no program: only the selector and the globals";
+    EXPECT_EQ(enabled(2, 16, QuorvaEnableRules::NoCombo, 0), "PTCBDGS16") << "no output type combo box";
+    EXPECT_EQ(enabled(2, 16, 4, 0, true), "PTCBDG16") << "no send while waiting for the device";
 }
