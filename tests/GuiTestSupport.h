@@ -114,7 +114,6 @@ public:
     }
     ~ModalAnswers() override { stopTimer(); }
     const std::vector<std::string>& seen() const { return FSeen; }
-    const juce::StringArray& buttons(std::size_t box) const { return FButtons.at(box); }   // in their order
     std::size_t pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
 
 private:
@@ -132,16 +131,16 @@ private:
         FLast = box;
         const bool scripted = FNext < FAnswers.size();
         const juce::String answer(scripted ? FAnswers[FNext] : "");
-        FButtons.emplace_back();
         juce::FileBrowserComponent* browser = findFileBrowser(*box);
         if (auto* alert = dynamic_cast<juce::AlertWindow*>(box)) {
             // The box keeps its message only in its accessible description, "<title>. <message>".
             const juce::String message = alert->getDescription().fromFirstOccurrenceOf(box->getName() + ". ", false, false);
             FSeen.push_back((box->getName() + ": " + message).toStdString());
+            juce::StringArray buttons;
             for (auto* child : box->getChildren())
                 if (auto* button = dynamic_cast<juce::Button*>(child))
-                    FButtons.back().add(button->getButtonText());
-            if (scripted && FButtons.back().contains(answer)) {
+                    buttons.add(button->getButtonText());
+            if (scripted && buttons.contains(answer)) {
                 ++FNext;
                 return alert->triggerButtonClick(answer);
             }
@@ -166,5 +165,4 @@ private:
     juce::uint32 FSeenAt = 0;
     juce::Component::SafePointer<juce::Component> FWaiting, FLast;
     std::vector<std::string> FSeen;
-    std::vector<juce::StringArray> FButtons;
 };

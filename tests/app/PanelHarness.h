@@ -181,11 +181,7 @@ protected:
     std::string title() { return window->getName().toStdString(); }
 
     // No ini lies beside the test program, so the panel uses the one in the settings folder.
-    std::string iniPath() const
-    {
-        const auto program = juce::File::getSpecialLocation(juce::File::currentApplicationFile).getFullPathName();
-        return home.folder() / (".Quorva Tindral/" + Tr::ExtractFileName(Tr::ChangeFileExt(program.toStdString(), ".vzrs")));
-    }
+    std::string iniPath() const { return home.folder() / ".Quorva Tindral/test_app.vzrs"; }
     void writeIni(const std::string& text)
     {
         Tr::ForceDirectories(Tr::ExtractFileDir(iniPath()));

@@ -1,7 +1,6 @@
 // The editor panel as the user sees and drives it: layout, the bytes each pick writes, the step
 // lists, the enable rules and "Clock Only", and SEND.
 #include "PanelHarness.h"
-#include "QuorvaEnableRules.h"
 
 namespace {
 
@@ -33,6 +32,9 @@ TEST_F(Editor, StartsWithTheDefaultsInTheLayout)
     EXPECT_EQ(panel().getDocumentsDir(), documentsDir());
     EXPECT_EQ(items("midiOutCombo"), juce::StringArray({"(none)", "Synth A", "Synth B", "Synth C"}));
     EXPECT_FALSE(button("sendButton").isEnabled()) << "no port is chosen";
+    const auto picture = JuceUtils::getDrawable("background.png");
+    ASSERT_NE(picture, nullptr) << "the build copies the resources to " << JuceUtils::getResourcesFolder().getFullPathName();
+    EXPECT_EQ(panel().getLocalBounds().toFloat(), picture->getDrawableBounds()) << "the background's size";
 
     // Widgets by id and captions by text: where they lie and what they show.
     const std::tuple<const char*, juce::Rectangle<int>, const char*> places[] = {
@@ -256,30 +258,4 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     pick("midiOutCombo", "(none)");
     EXPECT_FALSE(send.isEnabled()) << "no port, no SEND";
     EXPECT_FALSE(midi->IsOpen(synth[1]));
-}
-
-// The rules on their own, for what the widgets cannot show.
-TEST(QuorvaEnableRules, WhatTheWidgetsCannotShow)
-{
-    // The enabled widgets as letters (Program, Type, Count, Base setting, Duration, Globals, Send),
-    // then the number of steps.
-    auto enabled = [](int type, int steps, int outputType, int programItem, bool sending = false) {
-        QuorvaEnableRules::Shown s;
-        s.portItemIndex = 1;
-        s.sending = sending;
-        s.outputType = outputType;
-        s.programItemIndex = programItem;
-        s.programType = type;
-        s.stepCount = steps;
-        const QuorvaEnableRules::Enabled e = QuorvaEnableRules::compute(s);
-        const int on = (int)std::count(std::begin(e.steps), std::end(e.steps), true);
-        return std::string(e.program ? "P" : "") + (e.programType ? "T" : "") + (e.stepCount ? "C" : "") +
-               (e.baseSetting ? "B" : "") + (e.duration ? "D" : "") + (e.globals ? "G" : "") + (e.send ? "S" : "") +
-               std::to_string(on);
-    };
-    EXPECT_EQ(enabled(-1, 16, 4, 0), "PTCBDGS16") << "no type shown";
-    EXPECT_EQ(enabled(2, -1, 4, 0), "PTCBDGS0") << "no step count shown";
-    EXPECT_EQ(enabled(2, 16, 4, -1), "PGS0") << "no program: only the selector and the globals";
-    EXPECT_EQ(enabled(2, 16, QuorvaEnableRules::NoCombo, 0), "PTCBDGS16") << "no output type combo box";
-    EXPECT_EQ(enabled(2, 16, 4, 0, true), "PTCBDG16") << "no send while waiting for the device";
 }
