@@ -1,4 +1,4 @@
-// The port chooser in a real window, on the scripted MIDI back end.
+// The port chooser on the screen, on the scripted MIDI back end.
 #include "ComboBoxMidi.h"
 #include "PanelHarness.h"
 #include "midi/MidiAlias.h"
@@ -40,17 +40,15 @@ protected:
         ScriptedMidiTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        host = std::make_unique<juce::DocumentWindow>("Chooser", juce::Colours::grey, 0, true);
-        host->setBounds(100, 100, 300, 60);
-        host->setVisible(true);
         chooser = std::make_unique<CountingChooser>(kAlias, false);
         chooser->addMidiListener(&heard);
-        host->setContentNonOwned(chooser.get(), false);
+        chooser->setBounds(0, 0, 300, 20);
+        chooser->addToDesktop(0);
+        chooser->setVisible(true);
     }
     void TearDown() override
     {
         chooser.reset();
-        host.reset();
         ScriptedMidiTest::TearDown();
     }
 
@@ -70,8 +68,7 @@ protected:
     }
     bool isOpen(std::size_t n) { return midi->IsOpen(synth[n]); }
 
-    std::unique_ptr<juce::DocumentWindow> host;
-    std::unique_ptr<CountingChooser> chooser;
+    std::unique_ptr<CountingChooser> chooser;   // on the desktop, as in a window
     Listeners heard;
 };
 
