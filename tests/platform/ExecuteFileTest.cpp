@@ -7,64 +7,48 @@
 
 namespace {
 
-// Puts a stand-in opener first on PATH that records its arguments and exits with the code
-// found in a file beside it.
-class FakeOpener
+// Puts dir in front of PATH (or in its place) for one test.
+class ScopedPath
 {
 public:
-    FakeOpener()
+    ScopedPath(const std::string& dir, bool keepOld) : FOld(getenv("PATH") ? getenv("PATH") : "")
     {
-        const std::string script = FBin / "xdg-open";
-        TempFolder::writeFile(script, "#!/bin/sh\n"
-                                      "here=$(dirname \"$0\")\n"
-                                      "printf '%s\\n' \"$#\" \"$@\" > \"$here/args\"\n"
-                                      "exit $(cat \"$here/code\")\n");
-        chmod(script.c_str(), 0755);
-        setExitCode(0);
-        const char* path = getenv("PATH");
-        FOldPath = path ? path : "";
-        setenv("PATH", (FBin.path() + ":" + FOldPath).c_str(), 1);
+        setenv("PATH", (keepOld ? dir + ":" + FOld : dir).c_str(), 1);
     }
-    ~FakeOpener() { setenv("PATH", FOldPath.c_str(), 1); }
-
-    void setExitCode(int code) { TempFolder::writeFile(FBin / "code", std::to_string(code) + "\n"); }
-    std::string args() const { return TempFolder::readFile(FBin / "args"); }
+    ~ScopedPath() { setenv("PATH", FOld.c_str(), 1); }
 
 private:
-    TempFolder FBin;
-    std::string FOldPath;
+    std::string FOld;
 };
 
 } // namespace
 
-TEST(ExecuteFile, HandsTheEscapedUrlToTheOpener)
+TEST(ExecuteFile, HandsOneEscapedUrlToXdgOpenWithoutAShellAndReportsFailure)
 {
-    FakeOpener opener;
+    // A stand-in opener that records its arguments and exits with the code in the file "code".
+    TempFolder bin;
+    TempFolder::writeFile(bin / "xdg-open", "#!/bin/sh\n"
+                                            "here=$(dirname \"$0\")\n"
+                                            "printf '%s\\n' \"$#\" \"$@\" > \"$here/args\"\n"
+                                            "exit $(cat \"$here/code\")\n");
+    chmod((bin / "xdg-open").c_str(), 0755);
+    TempFolder::writeFile(bin / "code", "0\n");
+    ScopedPath path(bin.path(), true);
+
     EXPECT_TRUE(Tr::ExecuteFile("/home/me/My Song's \"best\".syx"));
-    EXPECT_EQ(opener.args(), "1\nfile:////home/me/My%20Song%27s%20%22best%22.syx\n");
+    EXPECT_EQ(TempFolder::readFile(bin / "args"), "1\nfile:////home/me/My%20Song%27s%20%22best%22.syx\n");
 
-    opener.setExitCode(3);
-    EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx", "unused", "unused")) << "the opener's failure is the result";
-}
-
-TEST(ExecuteFile, FileNamesNeverReachAShell)
-{
-    FakeOpener opener;
     TempFolder dir;
     const std::string marker = dir / "pwned";
-    const std::string name = dir.path() + "/a;touch${IFS}" + marker + ";`touch${IFS}" + marker + "`$(touch${IFS}" + marker + ")";
+    const std::string name =
+        dir.path() + "/a;touch${IFS}" + marker + ";`touch${IFS}" + marker + "`$(touch${IFS}" + marker + ")";
     EXPECT_TRUE(Tr::ExecuteFile(name));
     EXPECT_FALSE(Tr::FileExists(marker)) << "a command hidden in a file name was run";
-    EXPECT_EQ(opener.args(), "1\nfile:///" + name + "\n");
-}
+    EXPECT_EQ(TempFolder::readFile(bin / "args"), "1\nfile:///" + name + "\n");
 
-TEST(ExecuteFile, MissingOpenerIsAFailure)
-{
-    const char* path = getenv("PATH");
-    const std::string old = path ? path : "";
+    TempFolder::writeFile(bin / "code", "3\n");
+    EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx")) << "the opener's failure is the result";
     TempFolder empty;
-    setenv("PATH", empty.path().c_str(), 1);
-    const bool result = Tr::ExecuteFile("/tmp/x.syx");
-    setenv("PATH", old.c_str(), 1);
-    EXPECT_FALSE(result);
+    ScopedPath none(empty.path(), false);
+    EXPECT_FALSE(Tr::ExecuteFile("/tmp/x.syx")) << "no opener at all";
 }

@@ -9,47 +9,44 @@
 
 namespace {
 
-// Waits on the message thread for the modal file box and lets `answer` act on it the way a
-// user would.
-class ModalAnswer : private juce::Timer
+using Answer = std::function<void(juce::FileChooserDialogBox&, juce::FileBrowserComponent&)>;
+
+juce::FileBrowserComponent* FindBrowser(juce::Component& c)
 {
-public:
-    explicit ModalAnswer(std::function<void(juce::FileChooserDialogBox&, juce::FileBrowserComponent&)> answer)
-        : FAnswer(std::move(answer))
-    {
-        startTimer(20);
-    }
-    ~ModalAnswer() override { stopTimer(); }
-
-    bool answered() const { return FAnswered; }
-
-private:
-    void timerCallback() override
-    {
-        auto* box = dynamic_cast<juce::FileChooserDialogBox*>(juce::Component::getCurrentlyModalComponent());
-        if (!box)
-            return;
-        auto* browser = findBrowser(*box);
-        if (!browser)
-            return;
-        stopTimer();
-        FAnswered = true;
-        FAnswer(*box, *browser);
-    }
-
-    static juce::FileBrowserComponent* findBrowser(juce::Component& c)
-    {
-        if (auto* b = dynamic_cast<juce::FileBrowserComponent*>(&c))
+    if (auto* b = dynamic_cast<juce::FileBrowserComponent*>(&c))
+        return b;
+    for (auto* child : c.getChildren())
+        if (auto* b = FindBrowser(*child))
             return b;
-        for (auto* child : c.getChildren())
-            if (auto* b = findBrowser(*child))
-                return b;
-        return nullptr;
-    }
+    return nullptr;
+}
 
-    std::function<void(juce::FileChooserDialogBox&, juce::FileBrowserComponent&)> FAnswer;
-    bool FAnswered = false;
-};
+// Asks the file question while a timer on the message thread waits for the modal box and lets
+// `answer` act on it the way a user would.
+std::string Ask(const Answer& answer, const std::string& title, const std::string& initialPath, bool save)
+{
+    struct Answerer : juce::Timer
+    {
+        Answer act;
+        bool answered = false;
+        void timerCallback() override
+        {
+            auto* box = dynamic_cast<juce::FileChooserDialogBox*>(juce::Component::getCurrentlyModalComponent());
+            if (auto* browser = box ? FindBrowser(*box) : nullptr)
+            {
+                stopTimer();
+                answered = true;
+                act(*box, *browser);
+            }
+        }
+    } answerer;
+    answerer.act = answer;
+    answerer.startTimer(20);
+    const std::string chosen = Tr::askUserForFileDialog(title, "Choose a file", "*.syx", "Settings files",
+                                                        initialPath, save);
+    EXPECT_TRUE(answerer.answered) << "no file box came up";
+    return chosen;
+}
 
 } // namespace
 
@@ -60,35 +57,25 @@ TEST(FileDialog, ReturnsTheChosenPathOrNothing)
     TempFolder dir;
     TempFolder::writeFile(dir / "old.syx", "x");
 
-    {
-        ModalAnswer answer([](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
-            EXPECT_TRUE(browser.isSaveMode());
-            EXPECT_EQ(box.getName(), "Save settings");
-            browser.setFileName("new.syx");
-            box.exitModalState(1);
-        });
-        const std::string chosen = Tr::askUserForFileDialog("Save settings", "Choose a file", "*.syx",
-                                                            "Settings files", dir.path(), true);
-        EXPECT_TRUE(answer.answered());
-        EXPECT_EQ(chosen, dir / "new.syx");
-    }
-    {
-        ModalAnswer answer([](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
-            EXPECT_FALSE(browser.isSaveMode());
-            box.exitModalState(0);
-        });
-        const std::string chosen = Tr::askUserForFileDialog("Open settings", "Choose a file", "*.syx",
-                                                            "Settings files", dir / "old.syx", false);
-        EXPECT_TRUE(answer.answered());
-        EXPECT_EQ(chosen, "") << "a cancelled box gives the empty text";
-    }
-    {
-        ModalAnswer answer([](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
-            EXPECT_EQ(browser.getRoot().getFullPathName(), "/tmp");
-            box.exitModalState(1);
-        });
-        const std::string chosen = Tr::askUserForFileDialog("Open", "", "", "", "/tmp/old-file-that-is-not-there.syx", false);
-        EXPECT_TRUE(answer.answered());
-        EXPECT_EQ(chosen, "/tmp/old-file-that-is-not-there.syx") << "a confirmed box gives the name in its file box";
-    }
+    const auto saveAsNew = [](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
+        EXPECT_TRUE(browser.isSaveMode());
+        EXPECT_EQ(box.getName(), "Save settings");
+        browser.setFileName("new.syx");
+        box.exitModalState(1);
+    };
+    EXPECT_EQ(Ask(saveAsNew, "Save settings", dir.path(), true), dir / "new.syx");
+
+    const auto cancel = [](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
+        EXPECT_FALSE(browser.isSaveMode());
+        box.exitModalState(0);
+    };
+    EXPECT_EQ(Ask(cancel, "Open settings", dir / "old.syx", false), "") << "a cancelled box gives the empty text";
+
+    const auto confirm = [](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
+        EXPECT_EQ(browser.getRoot().getFullPathName(), "/tmp") << "opens in the missing file's folder";
+        box.exitModalState(1);
+    };
+    EXPECT_EQ(Ask(confirm, "Open", "/tmp/old-file-that-is-not-there.syx", false),
+              "/tmp/old-file-that-is-not-there.syx")
+        << "a confirmed box gives the name in its file box";
 }

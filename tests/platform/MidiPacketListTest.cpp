@@ -7,146 +7,87 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(size_t count, uint8_t first)
+struct Buffer
 {
-    std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<uint8_t>(first + i);
-    return bytes;
-}
+    explicit Buffer(size_t size) : bytes(size, 0) {}
+    std::vector<uint8_t> bytes;
+    MIDIPacketList* list() { return reinterpret_cast<MIDIPacketList*>(bytes.data()); }
+    MIDIPacket* Add(MIDIPacket* at, MIDITimeStamp stamp, size_t len, const uint8_t* data, size_t room = 0)
+    {
+        return MIDIPacketListAdd(list(), room ? room : bytes.size(), at, stamp, len, data);
+    }
+};
 
-MIDIPacketList* AsList(std::vector<uint8_t>& buffer)
-{
-    return reinterpret_cast<MIDIPacketList*>(buffer.data());
-}
-
-// Fields of packed packets are read by value: a reference to them may be misaligned.
-MIDITimeStamp StampOf(const MIDIPacket* packet)
-{
-    return packet->timeStamp;
-}
-
+// Packed fields are read by value: a reference to them may be misaligned.
 size_t LengthOf(const MIDIPacket* packet)
 {
     return packet->length;
 }
 
+const uint8_t kNoteOn[] = { 0x90, 60, 100 };
+
 } // namespace
 
-TEST(MidiPacketList, OnePacketInTheRoomTheSenderGives)
+TEST(MidiPacketList, RoomAndLimits)
 {
-    // The paced send gives a buffer of len + 16 bytes for one packet of len bytes.
-    for (size_t len : { size_t(1), size_t(3), size_t(546), size_t(4000), size_t(65535) })
+    // The paced send gives len + 16 bytes for one packet of len bytes.
+    for (size_t len : { size_t(1), size_t(546), size_t(65535) })
     {
-        std::vector<uint8_t> buffer(len + 16, 0xEE);
-        const std::vector<uint8_t> data = Bytes(len, 0xF0);
-        MIDIPacket* first = MIDIPacketListInit(AsList(buffer));
-        MIDIPacket* packet = MIDIPacketListAdd(AsList(buffer), buffer.size(), first, 12345, len, data.data());
-        ASSERT_EQ(packet, first) << "len " << len;
-        EXPECT_EQ(AsList(buffer)->numPackets, 1u);
-        EXPECT_EQ(StampOf(packet), 12345u);
-        EXPECT_EQ(LengthOf(packet), len);
-        EXPECT_EQ(std::memcmp(packet->data, data.data(), len), 0);
+        Buffer buffer(len + 16);
+        const std::vector<uint8_t> data(len, static_cast<uint8_t>(len));
+        MIDIPacket* first = MIDIPacketListInit(buffer.list());
+        ASSERT_EQ(buffer.Add(first, 12345, len, data.data()), first) << "len " << len;
+        EXPECT_EQ(LengthOf(first), len);
+        EXPECT_EQ(std::memcmp(first->data, data.data(), len), 0);
+        EXPECT_EQ(buffer.Add(first, 12345, 3, data.data()), nullptr) << "no room to merge, len " << len;
+        EXPECT_EQ(buffer.Add(first, 99, 1, data.data()), nullptr) << "no room for another packet, len " << len;
+        EXPECT_EQ(buffer.list()->numPackets, 1u) << "a full list stays as it was";
     }
 
-    // Exactly the size for one packet fits, one byte less does not.
-    const std::vector<uint8_t> data = Bytes(546, 0xF0);
-    std::vector<uint8_t> exact(MIDIPacketListSizeFor(546));
-    EXPECT_EQ(exact.size(), 546u + 14u);
-    EXPECT_NE(MIDIPacketListAdd(AsList(exact), exact.size(), MIDIPacketListInit(AsList(exact)), 0, 546, data.data()),
-              nullptr);
-    EXPECT_EQ(MIDIPacketListAdd(AsList(exact), exact.size() - 1, MIDIPacketListInit(AsList(exact)), 0, 546,
-                                data.data()),
-              nullptr);
-    EXPECT_EQ(AsList(exact)->numPackets, 0u) << "a refused packet leaves the list empty";
+    const std::vector<uint8_t> big(65536, 0x80);
+    Buffer exact(MIDIPacketListSizeFor(546));
+    EXPECT_EQ(exact.bytes.size(), 546u + 14u);
+    EXPECT_NE(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, big.data()), nullptr) << "the exact size fits";
+    EXPECT_EQ(exact.Add(MIDIPacketListInit(exact.list()), 0, 546, big.data(), exact.bytes.size() - 1), nullptr)
+        << "one byte less does not";
+    EXPECT_EQ(exact.list()->numPackets, 0u) << "a refused packet leaves the list empty";
+
+    Buffer buffer(MIDIPacketListSizeFor(65536) + 64);
+    MIDIPacket* first = MIDIPacketListInit(buffer.list());
+    EXPECT_EQ(buffer.Add(first, 0, 0, big.data()), nullptr) << "empty packet";
+    EXPECT_EQ(buffer.Add(first, 0, 65536, big.data()), nullptr) << "longer than a 16-bit length";
+    EXPECT_EQ(MIDIPacketListAdd(nullptr, 100, first, 0, 1, big.data()), nullptr);
+    ASSERT_EQ(buffer.Add(first, 5, 65535, big.data()), first);
+    EXPECT_NE(buffer.Add(first, 5, 1, big.data()), first) << "a packet never grows beyond 65535 bytes";
+    EXPECT_EQ(LengthOf(first), 65535u);
+    EXPECT_EQ(buffer.list()->numPackets, 2u);
 }
 
-TEST(MidiPacketList, LayoutIsStampLengthDataWithoutPadding)
+TEST(MidiPacketList, LayoutAndMergingRules)
 {
-    std::vector<uint8_t> buffer(64, 0);
-    MIDIPacketList* list = AsList(buffer);
-    const uint8_t noteOn[] = { 0x90, 60, 100 };
-    const uint8_t sysex[] = { 0xF0, 0x7E, 0x7F, 0xF7 };
-    MIDIPacket* packet = MIDIPacketListInit(list);
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 0x0102030405060708ull, sizeof noteOn, noteOn);
-    ASSERT_NE(packet, nullptr);
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 0x1112131415161718ull, sizeof sysex, sysex);
-    ASSERT_NE(packet, nullptr);
-
-    // The reader walks the list as: 32-bit count, then per packet a 64-bit stamp, a 16-bit
-    // length and the bytes, the next packet right behind.
-    const uint8_t expected[] = { 2, 0, 0, 0,
-                                 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 3, 0, 0x90, 60, 100,
-                                 0x18, 0x17, 0x16, 0x15, 0x14, 0x13, 0x12, 0x11, 4, 0, 0xF0, 0x7E, 0x7F, 0xF7 };
-    EXPECT_EQ(std::memcmp(buffer.data(), expected, sizeof expected), 0);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(MIDIPacketNext(&list->packet[0])), buffer.data() + 4 + 13);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(MIDIPacketNext(packet)), buffer.data() + sizeof expected);
-}
-
-TEST(MidiPacketList, MergingRules)
-{
-    std::vector<uint8_t> buffer(256, 0);
-    MIDIPacketList* list = AsList(buffer);
-    const uint8_t noteOn[] = { 0x90, 60, 100 };
+    // Packed: a 32-bit count, per packet a 64-bit stamp, a 16-bit length and the bytes, the next
+    // packet right behind.
+    Buffer buffer(256);
     const uint8_t noteOff[] = { 0x80, 60, 0 };
-    const uint8_t sysex[] = { 0xF0, 0x01, 0xF7 };
+    const uint8_t sysex[] = { 0xF0, 0x7E, 0x7F, 0xF7 };
+    MIDIPacket* first = MIDIPacketListInit(buffer.list());
+    MIDIPacket* packet = buffer.Add(first, 0x0102030405060708ull, 3, kNoteOn);
+    packet = buffer.Add(packet, 0x1112131415161718ull, sizeof sysex, sysex);
+    ASSERT_EQ(reinterpret_cast<uint8_t*>(packet), buffer.bytes.data() + 4 + 10 + 3);
+    EXPECT_EQ(MIDITimeStamp(packet->timeStamp), 0x1112131415161718ull);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(MIDIPacketNext(packet)), buffer.bytes.data() + 4 + 10 + 3 + 10 + 4);
 
-    // Same stamp, no SysEx: one packet grows.
-    MIDIPacket* first = MIDIPacketListInit(list);
-    MIDIPacket* packet = MIDIPacketListAdd(list, buffer.size(), first, 10, 3, noteOn);
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 10, 3, noteOff);
+    // Same stamp, no SysEx: one packet grows; another stamp starts one; SysEx stands alone.
+    first = MIDIPacketListInit(buffer.list());
+    packet = buffer.Add(first, 10, 3, kNoteOn);
+    packet = buffer.Add(packet, 10, 3, noteOff);
     EXPECT_EQ(packet, first);
-    EXPECT_EQ(list->numPackets, 1u);
     EXPECT_EQ(LengthOf(packet), 6u);
     EXPECT_EQ(packet->data[3], 0x80);
-
-    // Another stamp starts a packet.
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 11, 3, noteOn);
-    EXPECT_NE(packet, first);
-    EXPECT_EQ(list->numPackets, 2u);
-
-    // SysEx keeps a packet of its own, before and after.
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 11, 3, sysex);
-    EXPECT_EQ(list->numPackets, 3u);
-    MIDIPacket* sysexPacket = packet;
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 11, 3, noteOff);
-    EXPECT_EQ(list->numPackets, 4u);
-    EXPECT_NE(packet, sysexPacket);
-    EXPECT_EQ(LengthOf(sysexPacket), 3u);
-}
-
-TEST(MidiPacketList, Limits)
-{
-    const std::vector<uint8_t> big = Bytes(65536, 0);
-    std::vector<uint8_t> buffer(MIDIPacketListSizeFor(65536) + 64, 0);
-    MIDIPacketList* list = AsList(buffer);
-    MIDIPacket* first = MIDIPacketListInit(list);
-
-    EXPECT_EQ(MIDIPacketListAdd(list, buffer.size(), first, 0, 0, big.data()), nullptr) << "empty packet";
-    EXPECT_EQ(MIDIPacketListAdd(list, buffer.size(), first, 0, 65536, big.data()), nullptr)
-        << "longer than a 16-bit length";
-    EXPECT_EQ(MIDIPacketListAdd(nullptr, buffer.size(), first, 0, 1, big.data()), nullptr);
-    EXPECT_EQ(list->numPackets, 0u);
-
-    // A packet never grows beyond 65535 bytes: the bytes go into the next packet instead.
-    const uint8_t clock = 0xF8;
-    std::vector<uint8_t> status(65535, 0x80);
-    MIDIPacket* packet = MIDIPacketListAdd(list, buffer.size(), first, 5, 65535, status.data());
-    ASSERT_EQ(packet, first);
-    packet = MIDIPacketListAdd(list, buffer.size(), packet, 5, 1, &clock);
-    ASSERT_NE(packet, nullptr);
-    EXPECT_NE(packet, first);
-    EXPECT_EQ(LengthOf(first), 65535u);
-    EXPECT_EQ(list->numPackets, 2u);
-
-    // A full list refuses more and stays as it was.
-    std::vector<uint8_t> small(MIDIPacketListSizeFor(3) + 2, 0);
-    MIDIPacketList* smallList = AsList(small);
-    const uint8_t noteOn[] = { 0x90, 60, 100 };
-    MIDIPacket* only = MIDIPacketListAdd(smallList, small.size(), MIDIPacketListInit(smallList), 1, 3, noteOn);
-    ASSERT_NE(only, nullptr);
-    EXPECT_EQ(MIDIPacketListAdd(smallList, small.size(), only, 2, 3, noteOn), nullptr) << "no room for a packet";
-    EXPECT_EQ(MIDIPacketListAdd(smallList, small.size(), only, 1, 3, noteOn), nullptr) << "no room to merge";
-    EXPECT_EQ(smallList->numPackets, 1u);
-    EXPECT_EQ(LengthOf(only), 3u);
+    packet = buffer.Add(packet, 11, 3, kNoteOn);
+    EXPECT_EQ(buffer.list()->numPackets, 2u) << "another stamp";
+    MIDIPacket* sysexPacket = buffer.Add(packet, 11, sizeof sysex, sysex);
+    packet = buffer.Add(sysexPacket, 11, 3, noteOff);
+    EXPECT_EQ(buffer.list()->numPackets, 4u) << "SysEx keeps a packet of its own, before and after";
+    EXPECT_EQ(LengthOf(sysexPacket), sizeof sysex);
 }
