@@ -62,7 +62,7 @@ TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
     EXPECT_EQ(place({}, -1, -1), juce::Rectangle<int>(a.getX() + a.getWidth() / 2 - 60, a.getY() + a.getHeight() / 2 - 40, 120, 80))
         << "a negative size means the window's current one";
 
-    // Saved: the top-level component's position, and its size only when asked.
+    // Saved: the top-level component's position, without the size.
     juce::Component child;
     window.addChildComponent(child);
     window.setBounds(33, 44, 500, 612);
@@ -70,8 +70,6 @@ TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
     JuceUtils::saveWindowPosToIni(&child, ini);
     EXPECT_EQ(ini.ReadString("Current", "MainLeft", "?") + " " + ini.ReadString("Current", "MainTop", "?"), "33 44");
     EXPECT_FALSE(ini.ValueExists("Current", "MainWidth") || ini.ValueExists("Current", "MainHeight"));
-    JuceUtils::saveWindowPosSizeToIni(&child, ini, true);
-    EXPECT_EQ(ini.ReadString("Current", "MainWidth", "?") + " " + ini.ReadString("Current", "MainHeight", "?"), "500 612");
 }
 
 TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
