@@ -131,6 +131,7 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
     manager->SetSuspended(0);
     chooser->refresh();
     pick(1);
+    ASSERT_TRUE(isOpen(0));
 
     // Synth B is unplugged and the manager knows, but the chooser has not heard yet: the user
     // picks from the list as it was.
