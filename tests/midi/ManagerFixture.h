@@ -1,83 +1,101 @@
-// A fresh MIDI manager with one scripted back end, for the manager's tests.
-//
-// The manager is a process-wide singleton that, by design, cannot be made again once it has been
-// destroyed (asking for it is then a fatal assertion). Every test here makes its own manager and
-// shuts it down at its end, so each test needs a process of its own: run this binary through ctest
-// (which starts every test case in its own process), or run one case at a time with
-// --gtest_filter. The fixture fails at once, with that advice, when a manager was already
-// destroyed in this process.
+// A fresh MIDI manager with one scripted back end, in a process of its own, for the manager's tests.
 #pragma once
 
+#include "FreshProcess.h"
 #include "TestMidiFactory.h"
 
+#include "core/TrAutoDelete.h"
 #include "midi/MidiManager.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace ManagerTesting
 {
+using Lines = std::vector<std::string>;
+
 // Writes one line per notification into a log that several listeners may share, so the order
-// across listeners shows: "<who> <event> <in|out> <id>[ <text>]".
+// across listeners shows: "<who> <event> <in|out> <id>[ <text>]". The hooks run after the line.
 class LogListener : public Tr::MidiManagerDeviceControlListener, public Tr::TMidiDeviceListListener
 {
 public:
-    LogListener(std::vector<std::string>& log, std::string who) : FLog(log), FWho(std::move(who)) {}
+    LogListener(Lines& log, std::string who) : FLog(log), FWho(std::move(who)) {}
 
-    void OnBeforeOpenMidiDevice(int id, unsigned char isInput) override { Add("beforeOpen", id, isInput); }
-    void OnAfterOpenMidiDevice(int id, unsigned char isInput) override { Add("afterOpen", id, isInput); }
-    void OnBeforeCloseMidiDevice(int id, unsigned char isInput) override { Add("beforeClose", id, isInput); }
-    void OnAfterCloseMidiDevice(int id, unsigned char isInput) override { Add("afterClose", id, isInput); }
-    void OnMidiStringMessage(int id, unsigned char isInput, const std::string& text) override
+    void OnBeforeOpenMidiDevice(int id, unsigned char in) override { Add("beforeOpen", id, in); }
+    void OnAfterOpenMidiDevice(int id, unsigned char in) override
     {
-        Add("string", id, isInput, text);
+        Add("afterOpen", id, in);
+        if (onAfterOpen)
+            onAfterOpen();
     }
-    void OnMidiErrorMessage(int id, unsigned char isInput, const std::string& text) override
-    {
-        Add("error", id, isInput, text);
-    }
+    void OnBeforeCloseMidiDevice(int id, unsigned char in) override { Add("beforeClose", id, in); }
+    void OnAfterCloseMidiDevice(int id, unsigned char in) override { Add("afterClose", id, in); }
+    void OnMidiStringMessage(int id, unsigned char in, const std::string& text) override { Add("string", id, in, text); }
+    void OnMidiErrorMessage(int id, unsigned char in, const std::string& text) override { Add("error", id, in, text); }
     void OnMidiDeviceListChanged() override
     {
         ++listChanges;
         FLog.push_back(FWho + " list");
+        if (onList)
+            onList();
     }
 
     int listChanges = 0;
+    std::function<void()> onList, onAfterOpen;
 
 private:
-    void Add(const char* what, int id, unsigned char isInput, const std::string& text = "")
+    void Add(const char* what, int id, unsigned char in, const std::string& text = "")
     {
-        std::string line = FWho + " " + what + (isInput ? " in " : " out ") + std::to_string(id);
-        if (!text.empty())
-            line += " " + text;
-        FLog.push_back(line);
+        FLog.push_back(FWho + " " + what + (in ? " in " : " out ") + std::to_string(id) + (text.empty() ? "" : " " + text));
     }
 
-    std::vector<std::string>& FLog;
+    Lines& FLog;
     std::string FWho;
 };
 
 class ManagerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-    // Makes the manager (suspended, lists not yet built) and registers the scripted factory, as
-    // the back end's initializer does at start-up. The factory's cache runs on a manual clock.
-    Tr::MidiManager* Start();
+    // Runs body in a fresh process (see FreshProcess.h) once the manager is made (suspended, lists
+    // not yet built) and the scripted factory registered, as the back end's initializer does at
+    // start-up. The factory's cache runs on a manual clock.
+    void Fresh(const std::function<void()>& body)
+    {
+        RunInFreshProcess([&] {
+            juce::ScopedJuceInitialiser_GUI juceInit;
+            TestMidi::ForgetRegisteredBackEnds();   // the real one registered itself before main
+            manager = Tr::MidiManager::instance();
+            factory = new TestMidi::TestMidiFactory();
+            factory->UseManualClock();
+            manager->AddFactory(factory, 0);
+            manager->AddDeviceControlListener(&listener);
+            manager->AddDevListChangeListener(&listener);
+            body();
+            Tr::VuskSystem::shutdown();   // while the message loop still exists
+        });
+    }
     // Moves the factory's clock past its cache period, so that the next listing reads the ports.
     void Later() { factory->AdvanceClock(2000); }
-    // A refresh after the scripted ports changed.
-    bool Rescan(bool forced);
+    bool Rescan(bool forced)
+    {
+        Later();
+        return manager->RefreshDevList(forced ? 1 : 0, 0);
+    }
+    // The whole state of one entry in one word each: "present|absent open|closed[ pending]".
+    std::string State(int id, unsigned char isInput)
+    {
+        Tr::MidiManagerDev* e = manager->GetDevDescriptor(id, isInput);
+        return std::string(e->Exists() ? "present" : "absent") + (e->IsOpen() ? " open" : " closed")
+               + (e->IsPending() ? " pending" : "");
+    }
 
-    juce::ScopedJuceInitialiser_GUI juceInit;
     Tr::MidiManager* manager = nullptr;
     TestMidi::TestMidiFactory* factory = nullptr;   // owned by the shutdown registry
-    std::vector<std::string> log;
+    Lines log;
     LogListener listener{log, "L"};
 };
 } // namespace ManagerTesting

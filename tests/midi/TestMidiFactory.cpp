@@ -1,6 +1,7 @@
 #include "TestMidiFactory.h"
 
 #include "midi/MidiManager.h"
+#include "midi/MidiManager.h"
 #include "midi/MidiUtil.h"
 
 #include <algorithm>
@@ -12,7 +13,8 @@ namespace
 {
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-void EraseValue(std::vector<int>& v, int value)
+template <typename T>
+void EraseValue(std::vector<T>& v, T value)
 {
     v.erase(std::remove(v.begin(), v.end(), value), v.end());
 }
@@ -20,18 +22,14 @@ void EraseValue(std::vector<int>& v, int value)
 // Opening resolves the descriptor's system index now, as the real service does.
 TestMidiPort* OpenScriptedPort(TestMidiSystem& system, const Tr::MidiDeviceDescriptor& desc, const char* what)
 {
+    Guard g(system.mutex);
     TestMidiPort* port = system.PortAt(desc.FIsInput ? 1 : 0, desc.FSystemIndex);
     if (port == nullptr)
         throw Tr::EMidiError(std::string("Cannot open MIDI ") + what + " device \"" + desc.GetName() + "\":");
-    switch (port->openFailure)
-    {
-    case OpenFailure::Throw:
+    if (port->openFailure == OpenFailure::Throw)
         throw Tr::EMidiError(port->failMessage);
-    case OpenFailure::StayClosed:
+    if (port->openFailure == OpenFailure::StayClosed)
         return nullptr;
-    case OpenFailure::None:
-        break;
-    }
     ++port->openCount;
     ++port->openObjects;
     return port;
@@ -67,87 +65,52 @@ int TestMidiFactory::AddPort(unsigned char isInput, const std::string& name, con
                              const std::string& interfaceName, const std::string& publicName)
 {
     Guard g(FSystem->mutex);
-    auto port = std::make_unique<TestMidiPort>();
-    port->id = static_cast<int>(FSystem->ports.size());
-    port->isInput = isInput ? 1 : 0;
-    port->name = name;
-    port->serial = serial;
-    port->interfaceName = interfaceName;
-    port->publicName = publicName;
-    FSystem->order[port->isInput].push_back(port->id);
-    FSystem->ports.push_back(std::move(port));
-    return FSystem->ports.back()->id;
+    const int id = static_cast<int>(FSystem->ports.size());
+    TestMidiPort& port = *FSystem->ports.emplace_back(std::make_unique<TestMidiPort>());
+    port.id = id;
+    port.isInput = isInput ? 1 : 0;
+    port.name = name;
+    port.serial = serial;
+    port.interfaceName = interfaceName;
+    port.publicName = publicName;
+    FSystem->order[port.isInput].push_back(id);
+    return id;
 }
 
 void TestMidiFactory::RemovePort(int id)
 {
-    Guard g(FSystem->mutex);
-    TestMidiPort& port = Port(id);
-    port.present = false;
-    EraseValue(FSystem->order[port.isInput], id);
+    With(id, [this](TestMidiPort& p) {
+        p.present = false;
+        EraseValue(FSystem->order[p.isInput], p.id);
+    });
 }
 
 void TestMidiFactory::RestorePort(int id)
 {
-    Guard g(FSystem->mutex);
-    TestMidiPort& port = Port(id);
-    if (port.present)
-        return;
-    port.present = true;
-    FSystem->order[port.isInput].push_back(id);
+    With(id, [this](TestMidiPort& p) {
+        if (!p.present)
+            FSystem->order[p.isInput].push_back(p.id);
+        p.present = true;
+    });
 }
 
 void TestMidiFactory::MovePort(int id, int systemIndex)
 {
-    Guard g(FSystem->mutex);
-    TestMidiPort& port = Port(id);
-    if (!port.present)
-        return;
-    std::vector<int>& list = FSystem->order[port.isInput];
-    EraseValue(list, id);
-    const int at = std::clamp(systemIndex, 0, static_cast<int>(list.size()));
-    list.insert(list.begin() + at, id);
-}
-
-void TestMidiFactory::RenamePort(int id, const std::string& name)
-{
-    Guard g(FSystem->mutex);
-    Port(id).name = name;
+    With(id, [this, systemIndex](TestMidiPort& p) {
+        if (!p.present)
+            return;
+        std::vector<int>& list = FSystem->order[p.isInput];
+        EraseValue(list, p.id);
+        list.insert(list.begin() + std::clamp(systemIndex, 0, static_cast<int>(list.size())), p.id);
+    });
 }
 
 void TestMidiFactory::SetOpenFailure(int id, OpenFailure mode, const std::string& message)
 {
-    Guard g(FSystem->mutex);
-    Port(id).openFailure = mode;
-    Port(id).failMessage = message;
-}
-
-void TestMidiFactory::SetSendFailure(int id, SendFailure mode)
-{
-    Guard g(FSystem->mutex);
-    Port(id).sendFailure = mode;
-}
-
-void TestMidiFactory::SetStartFailure(int id, bool fail)
-{
-    Guard g(FSystem->mutex);
-    Port(id).startFailure = fail;
-}
-
-void TestMidiFactory::UseManualClock(int startMs)
-{
-    FManualClock = true;
-    FClock = startMs;
-}
-
-void TestMidiFactory::AdvanceClock(int ms)
-{
-    FClock += ms;
-}
-
-int TestMidiFactory::CurrentMilliTime()
-{
-    return FManualClock ? FClock : MidiDeviceFactory::CurrentMilliTime();
+    With(id, [&](TestMidiPort& p) {
+        p.openFailure = mode;
+        p.failMessage = message;
+    });
 }
 
 int TestMidiFactory::FindPort(unsigned char isInput, const std::string& name) const
@@ -159,56 +122,13 @@ int TestMidiFactory::FindPort(unsigned char isInput, const std::string& name) co
     return -1;
 }
 
-bool TestMidiFactory::IsPresent(int id) const
-{
-    Guard g(FSystem->mutex);
-    return Port(id).present;
-}
-
-bool TestMidiFactory::IsOpen(int id) const
-{
-    Guard g(FSystem->mutex);
-    return Port(id).openObjects > 0;
-}
-
-bool TestMidiFactory::IsStarted(int id) const
-{
-    Guard g(FSystem->mutex);
-    return !Port(id).startedInputs.empty();
-}
-
-int TestMidiFactory::OpenCount(int id) const
-{
-    Guard g(FSystem->mutex);
-    return Port(id).openCount;
-}
-
-int TestMidiFactory::CloseCount(int id) const
-{
-    Guard g(FSystem->mutex);
-    return Port(id).closeCount;
-}
-
-std::vector<SentMessage> TestMidiFactory::SentLog() const
-{
-    Guard g(FSystem->mutex);
-    return FSystem->sent;
-}
-
 std::vector<std::vector<unsigned char>> TestMidiFactory::SentTo(int id) const
 {
-    Guard g(FSystem->mutex);
     std::vector<std::vector<unsigned char>> out;
-    for (const SentMessage& m : FSystem->sent)
+    for (const SentMessage& m : SentLog())
         if (m.portId == id)
             out.push_back(m.bytes);
     return out;
-}
-
-void TestMidiFactory::ClearSent()
-{
-    Guard g(FSystem->mutex);
-    FSystem->sent.clear();
 }
 
 int TestMidiFactory::Inject(int id, const std::vector<unsigned char>& bytes, unsigned long long time)
@@ -245,17 +165,6 @@ void TestMidiFactory::recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDev
     }
 }
 
-int TestMidiFactory::GetNumDevs(unsigned char isInput)
-{
-    Guard g(FSystem->mutex);
-    return static_cast<int>(FSystem->order[isInput ? 1 : 0].size());
-}
-
-std::string TestMidiFactory::GetTypeName(unsigned char isInput)
-{
-    return isInput ? "Test MIDI Input" : "Test MIDI Output";
-}
-
 Tr::TMidiDeviceBase* TestMidiFactory::CreateDevice(Tr::MidiDeviceDescriptor* desc)
 {
     if (desc == nullptr)
@@ -268,19 +177,8 @@ Tr::TMidiDeviceBase* TestMidiFactory::CreateDevice(Tr::MidiDeviceDescriptor* des
 
 // ---- TestMidiInput ---------------------------------------------------------------------------
 
-TestMidiInput::TestMidiInput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
-    : TMidiInputBase(desc), FSystem(std::move(system))
-{
-}
-
-TestMidiInput::~TestMidiInput()
-{
-    Close();
-}
-
 void TestMidiInput::OpenImpl()
 {
-    Guard g(FSystem->mutex);
     if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "input"))
         FHandle = port;
 }
@@ -289,8 +187,7 @@ bool TestMidiInput::CloseImpl(void* handle)
 {
     Guard g(FSystem->mutex);
     auto* port = static_cast<TestMidiPort*>(handle);
-    auto& started = port->startedInputs;
-    started.erase(std::remove(started.begin(), started.end(), this), started.end());
+    EraseValue(port->startedInputs, static_cast<TestMidiInput*>(this));
     FStarted = false;
     CloseScriptedPort(port);
     return true;
@@ -311,11 +208,8 @@ void TestMidiInput::Start()
 void TestMidiInput::Stop()
 {
     Guard g(FSystem->mutex);
-    auto* port = static_cast<TestMidiPort*>(FHandle.load());
-    if (port == nullptr || !FStarted)
-        return;
-    auto& started = port->startedInputs;
-    started.erase(std::remove(started.begin(), started.end(), this), started.end());
+    if (auto* port = static_cast<TestMidiPort*>(FHandle.load()))
+        EraseValue(port->startedInputs, this);
     FStarted = false;
 }
 
@@ -327,19 +221,8 @@ bool TestMidiInput::IsStarted()
 
 // ---- TestMidiOutput --------------------------------------------------------------------------
 
-TestMidiOutput::TestMidiOutput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
-    : TMidiOutputBase(desc), FSystem(std::move(system))
-{
-}
-
-TestMidiOutput::~TestMidiOutput()
-{
-    Close();
-}
-
 void TestMidiOutput::OpenImpl()
 {
-    Guard g(FSystem->mutex);
     if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "output"))
         FHandle = port;
 }
@@ -367,10 +250,8 @@ bool TestMidiOutput::Record(SendKind kind, const unsigned char* data, int len)
 unsigned char TestMidiOutput::SendShort(unsigned char status, unsigned char data1, unsigned char data2)
 {
     const int n = Tr::ShortMidiMessageLength(status);
-    if (n < 1)
-        return 0;
     const unsigned char bytes[3] = {status, data1, data2};
-    return Record(SendKind::Short, bytes, n) ? 1 : 0;
+    return n >= 1 && Record(SendKind::Short, bytes, n) ? 1 : 0;
 }
 
 int TestMidiOutput::SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* /*callback*/)
@@ -382,33 +263,14 @@ int TestMidiOutput::SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* 
 
 // ---- RecordingDataListener -------------------------------------------------------------------
 
-void RecordingDataListener::OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time,
-                                                unsigned char* data, int len)
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    FMessages.push_back(Message{sender, time, std::vector<unsigned char>(data, data + len)});
-}
-
-std::vector<RecordingDataListener::Message> RecordingDataListener::Messages() const
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    return FMessages;
-}
-
 std::vector<std::vector<unsigned char>> RecordingDataListener::Pieces() const
 {
-    std::lock_guard<std::mutex> g(FMutex);
     std::vector<std::vector<unsigned char>> out;
-    for (const Message& m : FMessages)
+    for (const Message& m : Messages())
         out.push_back(m.bytes);
     return out;
 }
 
-void RecordingDataListener::Clear()
-{
-    std::lock_guard<std::mutex> g(FMutex);
-    FMessages.clear();
-}
 void ForgetRegisteredBackEnds()
 {
     if (Tr::MidiManagerInitializers == nullptr)

@@ -1,26 +1,12 @@
-// A scripted MIDI back end for tests: a device factory whose "system" ports are set up by the test,
-// and the port objects it makes. It stands in for the real MIDI service wherever the MIDI library
-// or the application is tested without one (the MIDI manager's tests, GUI tests of the port chooser).
-//
-//   TestMidi::TestMidiFactory factory;                  // type code 'MIDI' unless told otherwise
-//   int synth = factory.AddPort(0, "Synth");            // an output appears
-//   int keys = factory.AddPort(1, "Keys", "0000000A", "00000001");   // an input with unit identifiers
-//   factory.SetOpenFailure(synth, TestMidi::OpenFailure::Throw, "no such device");
-//   factory.RemovePort(keys);                           // the input vanishes ...
-//   factory.RestorePort(keys);                          // ... and comes back (same identity, at the end)
-//   factory.Inject(keys, {0x90, 0x3C, 0x40});           // bytes arrive at every started input of Keys
-//   factory.SentTo(synth);                              // what was sent to Synth, message by message
-//
-// Ports are named by the int id AddPort returns; ids stay valid for the factory's life. Like the real
-// service, a port object opens the port found at its descriptor's system index *at open time*, so a
-// stale descriptor opens whatever port now stands at that index, or fails when none does.
-//
-// The factory's cache rule runs on a clock of its own once UseManualClock() was called; otherwise on
-// the real one. The factory registers with the shutdown registry like every factory; deleting it
-// earlier is fine. Port objects keep the scripted system alive, so they may outlive the factory.
-//
-// Scripting calls are meant for one thread; Inject may be called from any thread (it stands for the
-// service's receive thread) and is serialised against Start, Stop and Close of the inputs.
+// A scripted MIDI back end for tests: a device factory whose "system" ports the test sets up, and the port
+// objects it makes. It stands in for the real MIDI service wherever the MIDI library or the application is
+// tested without one. Ports are named by the id AddPort returns, valid for the factory's life. Like the
+// real service, a port object opens the port at its descriptor's system index *at open time*, so a stale
+// descriptor opens whatever port now stands there, or fails when none does. The cache rule runs on a clock
+// of the factory's own after UseManualClock(), else on the real one. The factory registers with the
+// shutdown registry like every factory (deleting it earlier is fine); port objects keep the scripted system
+// alive, so they may outlive it. Scripting is for one thread; Inject may come from any thread (it stands
+// for the receive thread) and is serialised against Start, Stop and Close of the inputs.
 #pragma once
 
 #include "midi/MidiBase.h"
@@ -29,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace TestMidi
@@ -39,25 +26,13 @@ class TestMidiInput;
 // manager made afterwards knows only the factories a test adds. Call before the manager exists.
 void ForgetRegisteredBackEnds();
 
-enum class OpenFailure
-{
-    None,         // opens
-    Throw,        // OpenImpl throws Tr::EMidiError with the scripted message
-    StayClosed,   // OpenImpl returns without opening and without an exception
-};
-
-enum class SendFailure
-{
-    None,     // every send is accepted and recorded
-    Refuse,   // sends return 0 and record nothing
-    Throw,    // sends throw Tr::EMidiError and record nothing
-};
-
-enum class SendKind
-{
-    Short,   // through SendShort
-    Long,    // through SendLong / SendLongWait
-};
+// Throw: OpenImpl throws Tr::EMidiError with the scripted message; StayClosed: it returns without
+// opening and without an exception.
+enum class OpenFailure { None, Throw, StayClosed };
+// Refuse: sends return 0; Throw: they throw Tr::EMidiError. Neither records anything.
+enum class SendFailure { None, Refuse, Throw };
+// Short: through SendShort; Long: through SendLong or SendLongWait.
+enum class SendKind { Short, Long };
 
 struct SentMessage
 {
@@ -100,32 +75,41 @@ public:
     explicit TestMidiFactory(unsigned int type = Tr::PortTypeMIDI);
 
     // ---- Scripting the system's ports ----
-    // Appends a present port to the system list of its direction; returns its id.
     int AddPort(unsigned char isInput, const std::string& name, const std::string& serial = "",
                 const std::string& interfaceName = "", const std::string& publicName = "");
-    void RemovePort(int id);                   // the port vanishes; open port objects stay open
-    void RestorePort(int id);                  // a vanished port comes back, at the end of its list
-    void MovePort(int id, int systemIndex);    // reorders the present ports of its direction
-    void RenamePort(int id, const std::string& name);
+    void RemovePort(int id);                   // open port objects stay open
+    void RestorePort(int id);                  // at the end of its list
+    void MovePort(int id, int systemIndex);    // among the present ports of its direction
+    void RenamePort(int id, const std::string& name) { With(id, [&](TestMidiPort& p) { p.name = name; }); }
     void SetOpenFailure(int id, OpenFailure mode, const std::string& message = "scripted failure");
-    void SetSendFailure(int id, SendFailure mode);
-    void SetStartFailure(int id, bool fail);
+    void SetSendFailure(int id, SendFailure mode) { With(id, [=](TestMidiPort& p) { p.sendFailure = mode; }); }
+    void SetStartFailure(int id, bool fail) { With(id, [=](TestMidiPort& p) { p.startFailure = fail; }); }
 
     // ---- Cache clock ----
-    void UseManualClock(int startMs = 100000);
-    void AdvanceClock(int ms);
+    void UseManualClock(int startMs = 100000) { FManualClock = true; FClock = startMs; }
+    void AdvanceClock(int ms) { FClock += ms; }
     int RecreateCount() const { return FRecreateCount; }   // recreateCache calls, both directions
 
     // ---- Observing ----
     int FindPort(unsigned char isInput, const std::string& name) const;   // by scripted name; -1 if none
-    bool IsPresent(int id) const;
-    bool IsOpen(int id) const;     // some port object has it open
-    bool IsStarted(int id) const;  // some input object receives from it
-    int OpenCount(int id) const;
-    int CloseCount(int id) const;
-    std::vector<SentMessage> SentLog() const;                      // every port, in sending order
+    bool IsPresent(int id) const { return With(id, [](TestMidiPort& p) { return p.present; }); }
+    // Some port object has it open.
+    bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }
+    // Some input object receives from it.
+    bool IsStarted(int id) const { return With(id, [](TestMidiPort& p) { return !p.startedInputs.empty(); }); }
+    int OpenCount(int id) const { return With(id, [](TestMidiPort& p) { return p.openCount; }); }
+    int CloseCount(int id) const { return With(id, [](TestMidiPort& p) { return p.closeCount; }); }
+    std::vector<SentMessage> SentLog() const   // every port, in sending order
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        return FSystem->sent;
+    }
     std::vector<std::vector<unsigned char>> SentTo(int id) const;  // one port
-    void ClearSent();
+    void ClearSent()
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        FSystem->sent.clear();
+    }
 
     // ---- Incoming data ----
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
@@ -135,16 +119,27 @@ public:
 
     // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
-    int GetNumDevs(unsigned char isInput) override;
+    int GetNumDevs(unsigned char isInput) override
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        return static_cast<int>(FSystem->order[isInput ? 1 : 0].size());
+    }
     unsigned int GetType() override { return FType; }
-    std::string GetTypeName(unsigned char isInput) override;
+    std::string GetTypeName(unsigned char isInput) override { return isInput ? "Test MIDI Input" : "Test MIDI Output"; }
     Tr::TMidiDeviceBase* CreateDevice(Tr::MidiDeviceDescriptor* desc) override;
 
 protected:
-    int CurrentMilliTime() override;
+    int CurrentMilliTime() override { return FManualClock ? FClock : MidiDeviceFactory::CurrentMilliTime(); }
 
 private:
     TestMidiPort& Port(int id) const;
+    // Runs f on the port under the system's lock.
+    template <typename F>
+    auto With(int id, F f) const -> decltype(f(std::declval<TestMidiPort&>()))
+    {
+        std::lock_guard<std::recursive_mutex> g(FSystem->mutex);
+        return f(Port(id));
+    }
 
     std::shared_ptr<TestMidiSystem> FSystem;
     unsigned int FType;
@@ -157,8 +152,9 @@ private:
 class TestMidiInput : public Tr::TMidiInputBase
 {
 public:
-    TestMidiInput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system);
-    ~TestMidiInput() override;
+    TestMidiInput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
+        : TMidiInputBase(desc), FSystem(std::move(system)) {}
+    ~TestMidiInput() override { Close(); }
 
     void Start() override;
     void Stop() override;
@@ -176,8 +172,9 @@ private:
 class TestMidiOutput : public Tr::TMidiOutputBase
 {
 public:
-    TestMidiOutput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system);
-    ~TestMidiOutput() override;
+    TestMidiOutput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
+        : TMidiOutputBase(desc), FSystem(std::move(system)) {}
+    ~TestMidiOutput() override { Close(); }
 
     using Tr::TMidiOutputBase::SendShort;
     unsigned char SendShort(unsigned char status, unsigned char data1, unsigned char data2) override;
@@ -204,10 +201,22 @@ public:
         std::vector<unsigned char> bytes;
     };
 
-    void OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time, unsigned char* data, int len) override;
-    std::vector<Message> Messages() const;
+    void OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time, unsigned char* data, int len) override
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        FMessages.push_back(Message{sender, time, std::vector<unsigned char>(data, data + len)});
+    }
+    std::vector<Message> Messages() const
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        return FMessages;
+    }
     std::vector<std::vector<unsigned char>> Pieces() const;   // just the bytes of each message
-    void Clear();
+    void Clear()
+    {
+        std::lock_guard<std::mutex> g(FMutex);
+        FMessages.clear();
+    }
 
 private:
     mutable std::mutex FMutex;
