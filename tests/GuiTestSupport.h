@@ -1,16 +1,9 @@
-// Support for tests that open real windows (run under xvfb-run by the test scripts).
-//
-//   TEST(Thing, Works)
-//   {
-//       QUORVA_REQUIRE_DISPLAY(display);         // skips the test when there is no X display
-//       juce::ScopedJuceInitialiser_GUI gui;
-//       ModalBoxAnswers answers({"No", "OK"});   // presses "No" in the first box, "OK" in the next
-//       ...code that shows modal boxes...
-//       ASSERT_EQ(answers.boxes().size(), 2u);
-//       EXPECT_EQ(answers.boxes()[0].title, "Confirm");
-//   }
+// Support for tests that open real windows (the test scripts run them under xvfb-run): the display,
+// the message pump, a HOME of the test's own, pictures of a window, and the answers a user gives
+// to modal boxes and file questions.
 #pragma once
 
+#include "core/TempFolder.h"
 #include "platform/DisplayConnection.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +13,12 @@
 #include <dlfcn.h>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
-// Opens the display (creating the window-manager atoms a bare X server lacks, see
-// DisplayConnection) into `target`, a std::unique_ptr<DisplayConnection>. Skips the test when
-// DISPLAY is not set; fails it when the display named there cannot be opened.
+// Opens the display (creating the window-manager atoms a bare X server lacks) into `target`, a
+// std::unique_ptr<DisplayConnection>. Skips the test when DISPLAY is not set; fails it when the
+// display named there cannot be opened.
 #define QUORVA_OPEN_DISPLAY(target)                                                              \
     if (!std::getenv("DISPLAY"))                                                                 \
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";    \
@@ -32,35 +26,24 @@
     if (!target)                                                                                 \
     FAIL() << "cannot open the X display " << std::getenv("DISPLAY")
 
-// The same into a new local named `var`.
 #define QUORVA_REQUIRE_DISPLAY(var)                                                              \
     std::unique_ptr<DisplayConnection> var;                                                      \
     QUORVA_OPEN_DISPLAY(var)
 
 // A bare X server resets itself when its last client leaves, and refuses connections while it
-// does; the previous test program may just have left.
-// The toolkit installs its forgiving X error handler only inside an application object, which a
-// test program has none of; Xlib's own handler ends the process on the first error, and a window
-// that closes while the toolkit still asks about it (a dismissed box) gives one. Ignore them as
-// the program does.
-inline void ignoreXErrorsAsTheProgramDoes()
-{
-    if (void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
-        using Handler = int (*)(void*, void*);
-        if (auto set = (Handler(*)(Handler))dlsym(x11, "XSetErrorHandler"))
-            set([](void*, void*) { return 0; });
-    }
-}
-
+// does; the previous test program may just have left. The toolkit installs its forgiving X error
+// handler only inside an application object, which a test program has none of; Xlib's own handler
+// ends the process on the first error, which a box closing while the toolkit still asks about it
+// gives: such errors are ignored, as the program does.
 inline std::unique_ptr<DisplayConnection> openTestDisplay()
 {
-    ignoreXErrorsAsTheProgramDoes();
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        auto display = std::make_unique<DisplayConnection>();
-        if (display->isOpen())
+    using Handler = int (*)(void*, void*);
+    if (void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE))
+        if (auto set = (Handler(*)(Handler))dlsym(x11, "XSetErrorHandler"))
+            set([](void*, void*) { return 0; });
+    for (int attempt = 0; attempt < 50; ++attempt, juce::Thread::sleep(100))
+        if (auto display = std::make_unique<DisplayConnection>(); display->isOpen())
             return display;
-        juce::Thread::sleep(100);
-    }
     return nullptr;
 }
 
@@ -76,75 +59,110 @@ inline void pumpMessages(int ms, const std::function<bool()>& done = nullptr)
     } while (juce::Time::getMillisecondCounter() < end);
 }
 
-// Answers modal alert boxes the way a user would, from a timer on the message thread (timers run
-// inside a box's modal loop). Each box is recorded and answered by pressing the button with the
-// next scripted text. A box beyond the script, or without the scripted button, fails the test and
-// is closed with return value 0 (the cancel/escape button), so that a test never hangs on it.
-class ModalBoxAnswers : private juce::Timer
+// The program asked the toolkit to quit.
+inline bool quitRequested() { return juce::MessageManager::getInstance()->hasStopMessageBeenSent(); }
+
+// Leaves a picture of the component in the build folder, for a look at the layout.
+inline void saveScreenshot(juce::Component& c, const std::string& name)
+{
+    pumpMessages(200);
+    const juce::File file(juce::String(QUORVA_BINARY_DIR) + "/" + name);
+    file.deleteFile();
+    juce::FileOutputStream out(file);
+    ASSERT_TRUE(out.openedOk()) << name;
+    ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(c.createComponentSnapshot(c.getLocalBounds()), out)) << name;
+}
+
+// HOME points at a fresh folder for as long as this lives, so the settings ini and the documents
+// folder are the test's own.
+class ScopedHome
 {
 public:
-    struct Box
-    {
-        juce::String title;
-        juce::String message;
-        juce::StringArray buttons;   // in the order they were added
-        juce::String pressed;        // "" when closed as unexpected
-    };
+    ScopedHome() : FOld(std::getenv("HOME") ? std::getenv("HOME") : "") { setenv("HOME", FHome.path().c_str(), 1); }
+    ~ScopedHome() { FOld.empty() ? unsetenv("HOME") : setenv("HOME", FOld.c_str(), 1); }
+    const TempFolder& folder() const { return FHome; }
 
+private:
+    TempFolder FHome;
+    std::string FOld;
+};
+
+inline juce::FileBrowserComponent* findFileBrowser(juce::Component& c)
+{
+    if (auto* b = dynamic_cast<juce::FileBrowserComponent*>(&c))
+        return b;
+    for (auto* child : c.getChildren())
+        if (auto* b = findFileBrowser(*child))
+            return b;
+    return nullptr;
+}
+
+// Answers modal boxes as a user would, from a timer on the message thread (timers run inside a
+// box's modal loop), each with the next scripted answer: an alert box by pressing the button with
+// that text, a file question (Tr::askUserForFileDialog) by typing that full path into it and
+// confirming, or cancelling for "". Each box is recorded, an alert box as "<title>: <message>", a
+// file question as "<title> (save|open) at <folder>". A box beyond the script, or without the
+// scripted button, fails the test and is closed as cancelled, so that a test never hangs on it.
+class ModalAnswers : private juce::Timer
+{
+public:
     // holdMs: how long each box stays up before it is answered.
-    explicit ModalBoxAnswers(juce::StringArray answers = {}, int holdMs = 0)
+    explicit ModalAnswers(std::vector<std::string> answers = {}, int holdMs = 0)
         : FAnswers(std::move(answers)), FHoldMs(holdMs)
     {
         startTimer(15);
     }
-    ~ModalBoxAnswers() override { stopTimer(); }
-    ModalBoxAnswers(const ModalBoxAnswers&) = delete;
-    ModalBoxAnswers& operator=(const ModalBoxAnswers&) = delete;
-
-    const std::vector<Box>& boxes() const { return FBoxes; }
-    // Scripted answers not used yet.
-    int pending() const { return FAnswers.size() - FNext; }
+    ~ModalAnswers() override { stopTimer(); }
+    const std::vector<std::string>& seen() const { return FSeen; }
+    std::size_t pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
 
 private:
     void timerCallback() override
     {
-        auto* box = dynamic_cast<juce::AlertWindow*>(juce::Component::getCurrentlyModalComponent());
-        if (!box || box == FLastBox.getComponent())
+        juce::Component* box = juce::Component::getCurrentlyModalComponent();
+        if (!box || box == FLast.getComponent())
             return;
-        const auto now = juce::Time::getMillisecondCounter();
         if (box != FWaiting.getComponent()) {
             FWaiting = box;
-            FSeenAt = now;
+            FSeenAt = juce::Time::getMillisecondCounter();
         }
-        if ((int)(now - FSeenAt) < FHoldMs)
+        if ((int)(juce::Time::getMillisecondCounter() - FSeenAt) < FHoldMs)
             return;
-        FLastBox = box;
-
-        Box seen;
-        seen.title = box->getName();
-        // The box keeps its message only in its accessible description, "<title>. <message>".
-        seen.message = box->getDescription().fromFirstOccurrenceOf(seen.title + ". ", false, false);
-        for (auto* child : box->getChildren())
-            if (auto* button = dynamic_cast<juce::Button*>(child))
-                seen.buttons.add(button->getButtonText());
-
-        if (FNext < FAnswers.size() && seen.buttons.contains(FAnswers[FNext])) {
-            seen.pressed = FAnswers[FNext++];
-            FBoxes.push_back(seen);
-            box->triggerButtonClick(seen.pressed);
+        FLast = box;
+        const bool scripted = FNext < FAnswers.size();
+        const juce::String answer(scripted ? FAnswers[FNext] : "");
+        juce::FileBrowserComponent* browser = findFileBrowser(*box);
+        if (auto* alert = dynamic_cast<juce::AlertWindow*>(box)) {
+            // The box keeps its message only in its accessible description, "<title>. <message>".
+            const juce::String message = alert->getDescription().fromFirstOccurrenceOf(box->getName() + ". ", false, false);
+            FSeen.push_back((box->getName() + ": " + message).toStdString());
+            juce::StringArray buttons;
+            for (auto* child : box->getChildren())
+                if (auto* button = dynamic_cast<juce::Button*>(child))
+                    buttons.add(button->getButtonText());
+            if (scripted && buttons.contains(answer)) {
+                ++FNext;
+                return alert->triggerButtonClick(answer);
+            }
+        } else if (browser) {
+            const juce::String mode = browser->isSaveMode() ? " (save) at " : " (open) at ";
+            FSeen.push_back((box->getName() + mode + browser->getRoot().getFullPathName()).toStdString());
+            if (scripted) {
+                ++FNext;
+                browser->setFileName(answer);
+                return box->exitModalState(answer.isEmpty() ? 0 : 1);
+            }
         } else {
-            ADD_FAILURE() << "unexpected box \"" << seen.title << "\": " << seen.message
-                          << (FNext < FAnswers.size() ? " (no button \"" + FAnswers[FNext] + "\")" : juce::String());
-            FBoxes.push_back(seen);
-            box->exitModalState(0);
+            FSeen.push_back(box->getName().toStdString());
         }
+        ADD_FAILURE() << "unexpected box \"" << FSeen.back() << "\" (next answer \"" << answer << "\")";
+        box->exitModalState(0);
     }
 
-    juce::StringArray FAnswers;
+    std::vector<std::string> FAnswers;
+    std::size_t FNext = 0;
     int FHoldMs;
-    int FNext = 0;
-    juce::Component::SafePointer<juce::Component> FWaiting;   // the box being held
     juce::uint32 FSeenAt = 0;
-    std::vector<Box> FBoxes;
-    juce::Component::SafePointer<juce::Component> FLastBox;   // the box being answered
+    juce::Component::SafePointer<juce::Component> FWaiting, FLast;
+    std::vector<std::string> FSeen;
 };

@@ -1,53 +1,20 @@
-// The port chooser on a MIDI manager with the scripted back end, in a real window. The manager is
-// a singleton that cannot be made twice in one process: ctest runs every test case in a process of
-// its own (run one case at a time when starting this program by hand).
+// The port chooser on the screen, on the scripted MIDI back end.
 #include "ComboBoxMidi.h"
-#include "GuiTestSupport.h"
-#include "midi/TestMidiFactory.h"
-
-#include "core/TrAutoDelete.h"
+#include "PanelHarness.h"
 #include "midi/MidiAlias.h"
-#include "midi/MidiManager.h"
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace {
 
 const char* const kAlias = "MIDI Output Device";
-
+const std::string notPluggedIn = "\nDevice is not plugged in. It will be used after plugging it in.";
 using Items = std::vector<std::pair<int, juce::String>>;
-
-Items itemsOf(const juce::ComboBox& box)
-{
-    Items items;
-    for (int i = 0; i < box.getNumItems(); ++i)
-        items.emplace_back(box.getItemId(i), box.getItemText(i));
-    return items;
-}
-
-class ChangeLog : public ComboBoxMidiListener
-{
-public:
-    void OnComboBoxMidiChange(ComboBoxMidi* sender) override { ids.push_back(sender->getSelectedId()); }
-    std::vector<int> ids;
-};
-
-class AliasEvents : public Tr::TMidiAliasChangeListener
-{
-public:
-    void OnMidiAliasListChanged() override { ++count; }
-    int count = 0;
-};
+using Texts = std::vector<std::string>;
 
 // Counts the rebuilds that reach the chooser through the message thread.
-class CountingChooser : public ComboBoxMidi
+struct CountingChooser : ComboBoxMidi
 {
-public:
     using ComboBoxMidi::ComboBoxMidi;
     void run(void* data, int code) override
     {
@@ -57,254 +24,163 @@ public:
     int postedRuns = 0;
 };
 
-class ChooserTest : public ::testing::Test
+struct Listeners : ComboBoxMidiListener, Tr::TMidiAliasChangeListener
+{
+    void OnComboBoxMidiChange(ComboBoxMidi* sender) override { ids.push_back(sender->getSelectedId()); }
+    void OnMidiAliasListChanged() override { ++aliasEvents; }
+    std::vector<int> ids;   // the selections reported
+    int aliasEvents = 0;
+};
+
+class Chooser : public ScriptedMidiTest
 {
 protected:
     void SetUp() override
     {
-        QUORVA_OPEN_DISPLAY(display);
-        if (Tr::MidiManager::IsInstanceAllocated() || madeOne)
-            GTEST_FAIL() << "a MIDI manager lived in this process already: run one test case per process (ctest does)";
-        madeOne = true;
-        TestMidi::ForgetRegisteredBackEnds();   // the machine's own ports would join the scripted ones
-        gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
-        manager = Tr::MidiManager::instance();
-        factory = new TestMidi::TestMidiFactory();
-        factory->UseManualClock();
-        manager->AddFactory(factory, 0);
-        synthA = factory->AddPort(0, "Synth A");
-        synthB = factory->AddPort(0, "Synth B");
-        synthC = factory->AddPort(0, "Synth C");
-        keys = factory->AddPort(1, "Keys");
-        window = std::make_unique<juce::DocumentWindow>("Chooser", juce::Colours::grey, 0, true);
-        window->setBounds(100, 100, 300, 60);
-        window->setVisible(true);
+        ScriptedMidiTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        chooser = std::make_unique<CountingChooser>(kAlias, false);
+        chooser->addMidiListener(&heard);
+        chooser->setBounds(0, 0, 300, 20);
+        chooser->addToDesktop(0);
+        chooser->setVisible(true);
     }
-
     void TearDown() override
     {
         chooser.reset();
-        window.reset();
-        if (manager)
-            Tr::VuskSystem::shutdown();
-        gui.reset();
+        ScriptedMidiTest::TearDown();
     }
 
-    // Makes the output chooser, shows it and lets it fill itself.
-    ComboBoxMidi& makeChooser()
+    Items items() const
     {
-        chooser = std::make_unique<CountingChooser>(kAlias, false);
-        chooser->addMidiListener(&changes);
-        window->setContentNonOwned(chooser.get(), false);
-        chooser->refresh();
-        return *chooser;
+        Items all;
+        for (int i = 0; i < chooser->getNumItems(); ++i)
+            all.emplace_back(chooser->getItemId(i), chooser->getItemText(i));
+        return all;
     }
-
     // The user picks an item from the open list (the change handler runs before this returns).
     void pick(int id) { chooser->setSelectedId(id, juce::sendNotificationSync); }
-
-    // Lets the manager see what the scripted system now holds.
-    void rescan()
-    {
-        factory->AdvanceClock(2000);
-        manager->RefreshDevList(1, 0);
-    }
-
     std::string aliasDevice()
     {
         auto* alias = Tr::TMidiAliasManager::instance()->GetAliasByName(kAlias, Tr::aliasMidiOut, false);
         return alias ? alias->FDevice : "<no alias>";
     }
+    bool isOpen(std::size_t n) { return midi->IsOpen(synth[n]); }
 
-    static inline bool madeOne = false;
-    std::unique_ptr<DisplayConnection> display;
-    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> gui;
-    Tr::MidiManager* manager = nullptr;
-    TestMidi::TestMidiFactory* factory = nullptr;   // owned by the shutdown registry
-    int synthA = -1, synthB = -1, synthC = -1, keys = -1;
-    std::unique_ptr<juce::DocumentWindow> window;
-    std::unique_ptr<CountingChooser> chooser;
-    ChangeLog changes;
+    std::unique_ptr<CountingChooser> chooser;   // on the desktop, as in a window
+    Listeners heard;
 };
 
 } // namespace
 
-TEST_F(ChooserTest, ListsNoneFirstThenThePortsUnderTheirEntryIndexes)
+TEST_F(Chooser, ListsNoneFirstThenThePortsUnderTheirEntryIndexes)
 {
-    chooser = std::make_unique<CountingChooser>(kAlias, false);
-    chooser->addMidiListener(&changes);
-    EXPECT_EQ(chooser->getName(), "ComboBox MIDI OUT");
     EXPECT_EQ(chooser->getNumItems(), 0) << "empty until the first rebuild";
-    EXPECT_EQ(chooser->getTextWhenNothingSelected(), "(none)");
-    EXPECT_EQ(chooser->getTextWhenNoChoicesAvailable(), "(no devices available)");
-
     chooser->refresh();
-    EXPECT_EQ(itemsOf(*chooser), (Items{{-1, "(none)"}, {1, "Synth A"}, {2, "Synth B"}, {3, "Synth C"}}))
-        << "outputs only, ids = entry index + 1";
-    EXPECT_EQ(chooser->getSelectedId(), -1);
-    EXPECT_EQ(changes.ids, (std::vector<int>{-1})) << "the first selection is always reported";
+    EXPECT_EQ(items(), (Items{{-1, "(none)"}, {1, "Synth A"}, {2, "Synth B"}, {3, "Synth C"}})) << "outputs only, ids = entry index + 1";
+    EXPECT_EQ(chooser->getText(), "(none)");
+    EXPECT_EQ(heard.ids, std::vector<int>{-1}) << "the first selection is always reported";
     EXPECT_EQ(aliasDevice(), "") << "the alias is made, with no port, on the first selection pass";
 
-    factory->RemovePort(synthB);
+    midi->RemovePort(synth[1]);
     rescan();
-    EXPECT_EQ(itemsOf(*chooser), (Items{{-1, "(none)"}, {1, "Synth A"}, {3, "Synth C"}}))
-        << "a vanished port leaves a gap; the others keep their ids";
-    EXPECT_EQ(changes.ids, (std::vector<int>{-1})) << "an unchanged selection tells nobody";
-
-    factory->RestorePort(synthB);
+    EXPECT_EQ(items(), (Items{{-1, "(none)"}, {1, "Synth A"}, {3, "Synth C"}})) << "a vanished port leaves a gap; the others keep their ids";
+    EXPECT_EQ(heard.ids, std::vector<int>{-1}) << "an unchanged selection tells nobody";
+    midi->RestorePort(synth[1]);
     rescan();
-    EXPECT_EQ(itemsOf(*chooser), (Items{{-1, "(none)"}, {1, "Synth A"}, {2, "Synth B"}, {3, "Synth C"}}));
+    EXPECT_EQ(items(), (Items{{-1, "(none)"}, {1, "Synth A"}, {2, "Synth B"}, {3, "Synth C"}}));
+    for (int port : synth)
+        midi->RemovePort(port);
+    rescan();
+    EXPECT_EQ(items(), (Items{{-1, "(none)"}})) << "without ports only \"(none)\" is listed";
 }
 
-TEST_F(ChooserTest, WithoutPortsOnlyNoneIsListed)
+TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
 {
-    factory->RemovePort(synthA);
-    factory->RemovePort(synthB);
-    factory->RemovePort(synthC);
-    makeChooser();
-    EXPECT_EQ(itemsOf(*chooser), (Items{{-1, "(none)"}}));
+    manager->SetSuspended(0);
+    chooser->refresh();
+    manager->Open(0, 0, 1);   // Synth A is open from earlier
+    ASSERT_TRUE(isOpen(0));
+    Tr::TMidiAliasManager::instance()->AddAliasChangeListener(&heard);
+    {
+        ModalAnswers noBoxes;
+        pick(3);
+        EXPECT_TRUE(isOpen(2) && !isOpen(0)) << "the chosen output opens, every other one closes";
+        EXPECT_EQ(aliasDevice(), "Synth C");
+        EXPECT_EQ(heard.aliasEvents, 1) << "the alias changes are told once, at the end of the update";
+        pick(-1);
+        EXPECT_FALSE(isOpen(2)) << "\"(none)\" closes every output";
+        EXPECT_EQ(aliasDevice(), "");
+        EXPECT_EQ(heard.ids, (std::vector<int>{-1, 3, -1}));
+    }
+    Tr::TMidiAliasManager::instance()->RemoveAliasChangeListener(&heard);
+
+    // A failed open is shown with the back end's own text and leaves no port open.
+    manager->Open(0, 0, 1);
+    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
+    ModalAnswers answers({"OK"});
+    pick(3);
+    EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
+    EXPECT_FALSE(isOpen(0) || isOpen(2));
     EXPECT_EQ(chooser->getText(), "(none)");
 }
 
-TEST_F(ChooserTest, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
+TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
 {
     manager->SetSuspended(0);
-    makeChooser();
-    manager->Open(0, 0, 1);   // Synth A is open from earlier
-    ASSERT_TRUE(factory->IsOpen(synthA));
-    AliasEvents aliasEvents;
-    Tr::TMidiAliasManager::instance()->AddAliasChangeListener(&aliasEvents);
-    ModalBoxAnswers noBoxes;
-
-    pick(3);
-    EXPECT_TRUE(factory->IsOpen(synthC));
-    EXPECT_FALSE(factory->IsOpen(synthA)) << "every other output closes";
-    EXPECT_EQ(aliasDevice(), "Synth C");
-    EXPECT_EQ(aliasEvents.count, 1) << "the alias changes are told once, at the end of the update";
-    EXPECT_EQ(chooser->getSelectedId(), 3);
-    EXPECT_EQ(changes.ids, (std::vector<int>{-1, 3}));
-
-    pick(-1);
-    EXPECT_FALSE(factory->IsOpen(synthC)) << "\"(none)\" closes every output";
-    EXPECT_EQ(aliasDevice(), "");
-    EXPECT_EQ(chooser->getSelectedId(), -1);
-    EXPECT_EQ(changes.ids, (std::vector<int>{-1, 3, -1}));
-    EXPECT_TRUE(noBoxes.boxes().empty());
-    Tr::TMidiAliasManager::instance()->RemoveAliasChangeListener(&aliasEvents);
-}
-
-TEST_F(ChooserTest, AnAbsentPortIsUsedOnceItIsPluggedIn)
-{
-    manager->SetSuspended(0);
-    makeChooser();
-    manager->Open(0, 0, 1);
+    chooser->refresh();
+    pick(1);
+    ASSERT_TRUE(isOpen(0));
 
     // Synth B is unplugged and the manager knows, but the chooser has not heard yet: the user
     // picks from the list as it was.
-    factory->RemovePort(synthB);
+    midi->RemovePort(synth[1]);
     manager->RemoveDevListChangeListener(chooser.get());
     rescan();
     manager->AddDevListChangeListener(chooser.get());
     ASSERT_EQ(chooser->getItemText(2), "Synth B");
     {
-        ModalBoxAnswers answers({"OK"});
+        ModalAnswers answers({"OK"});
         pick(2);
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].title, "Error");
-        EXPECT_EQ(answers.boxes()[0].message,
-                  "Error opening MIDI device 'Synth B':\nDevice is not plugged in. It will be used after plugging it in.");
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
     }
-    EXPECT_FALSE(factory->IsOpen(synthA)) << "the other ports are closed all the same";
+    EXPECT_FALSE(isOpen(0)) << "the other ports are closed all the same";
     EXPECT_EQ(aliasDevice(), "Synth B") << "the alias keeps the port's name";
     EXPECT_EQ(chooser->getSelectedId(), -1);
-    EXPECT_TRUE(manager->GetDevDescriptor(1, 0)->IsPending());
-
-    factory->RestorePort(synthB);
+    midi->RestorePort(synth[1]);
     rescan();
-    EXPECT_TRUE(factory->IsOpen(synthB)) << "the waiting port opens when it comes back";
-    EXPECT_EQ(chooser->getSelectedId(), 2);
+    EXPECT_TRUE(isOpen(1)) << "the waiting port opens when it comes back";
     EXPECT_EQ(chooser->getText(), "Synth B");
-    EXPECT_EQ(changes.ids.back(), 2);
+    EXPECT_EQ(heard.ids.back(), 2);
 }
 
-TEST_F(ChooserTest, WhileTheManagerIsSuspendedTheChoiceWaits)
+TEST_F(Chooser, NoticesFromAnotherThreadAreMergedIntoOneRebuild)
 {
-    makeChooser();
-    {
-        ModalBoxAnswers answers({"OK"});
-        pick(1);
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].message,
-                  "Error opening MIDI device 'Synth A':\nDevice is not plugged in. It will be used after plugging it in.");
-    }
-    EXPECT_FALSE(factory->IsOpen(synthA));
-    EXPECT_EQ(chooser->getSelectedId(), -1);
-
-    manager->SetSuspended(0);
-    EXPECT_TRUE(factory->IsOpen(synthA));
-    EXPECT_EQ(chooser->getSelectedId(), 1);
-}
-
-TEST_F(ChooserTest, AFailedOpenIsShownAndLeavesNoPortOpen)
-{
-    manager->SetSuspended(0);
-    makeChooser();
-    manager->Open(0, 0, 1);
-    factory->SetOpenFailure(synthC, TestMidi::OpenFailure::Throw, "device busy");
-    factory->SetOpenFailure(synthB, TestMidi::OpenFailure::StayClosed);
-    {
-        ModalBoxAnswers answers({"OK", "OK"});
-        pick(3);
-        pick(2);
-        ASSERT_EQ(answers.boxes().size(), 2u);
-        EXPECT_EQ(answers.boxes()[0].title, "Error");
-        EXPECT_EQ(answers.boxes()[0].message, "Error opening MIDI device 'Synth C':\ndevice busy")
-            << "the back end's own text";
-        EXPECT_EQ(answers.boxes()[1].message,
-                  "Error opening MIDI device 'Synth B':\nMIDI OUT: MIDI OUT device \"Synth B\" could not be opened.");
-    }
-    EXPECT_FALSE(factory->IsOpen(synthA)) << "the other ports are closed all the same";
-    EXPECT_FALSE(factory->IsOpen(synthB));
-    EXPECT_FALSE(factory->IsOpen(synthC));
-    EXPECT_EQ(chooser->getSelectedId(), -1);
-    EXPECT_EQ(chooser->getText(), "(none)");
-}
-
-TEST_F(ChooserTest, NoticesFromAnotherThreadAreMergedIntoOneRebuild)
-{
-    makeChooser();
-    factory->AddPort(0, "Synth D");
+    chooser->refresh();
+    midi->AddPort(0, "Synth D");
     manager->RemoveDevListChangeListener(chooser.get());   // the manager's notice comes below
     rescan();
-
-    std::thread worker([&] {
-        for (int i = 0; i < 5; ++i)
-            chooser->OnMidiDeviceListChanged();
-    });
-    worker.join();
+    auto noticesFromAWorker = [this](int n) {
+        std::thread([&] {
+            for (int i = 0; i < n; ++i)
+                chooser->OnMidiDeviceListChanged();
+        }).join();
+    };
+    noticesFromAWorker(5);
     EXPECT_EQ(chooser->getNumItems(), 4) << "nothing is rebuilt off the message thread";
     pumpMessages(300);
     EXPECT_EQ(chooser->postedRuns, 1);
-    EXPECT_EQ(itemsOf(*chooser).back(), (std::pair<int, juce::String>{4, "Synth D"}));
-
-    std::thread later([&] { chooser->OnMidiDeviceListChanged(); });
-    later.join();
+    EXPECT_EQ(items().back(), (std::pair<int, juce::String>{4, "Synth D"}));
+    noticesFromAWorker(1);
     pumpMessages(300);
     EXPECT_EQ(chooser->postedRuns, 2) << "a notice after the rebuild ran posts a new one";
 
-    // A rebuild still on its way when the chooser goes is dropped.
-    std::thread last([&] { chooser->OnMidiDeviceListChanged(); });
-    last.join();
-    window->clearContentComponent();
-    chooser.reset();
-    pumpMessages(300);
-}
-
-TEST_F(ChooserTest, OutlivesTheMidiLibrary)
-{
-    makeChooser();
+    // A rebuild still on its way when the chooser goes is dropped, and a chooser may outlive the
+    // MIDI library: neither may reach what is gone.
+    noticesFromAWorker(1);
     Tr::VuskSystem::shutdown();
     manager = nullptr;
-    window->clearContentComponent();
-    chooser.reset();   // must not reach the deleted singletons
+    chooser.reset();
+    pumpMessages(300);
 }

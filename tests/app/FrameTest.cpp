@@ -1,133 +1,201 @@
-#include "GuiTestSupport.h"
-#include "JuceUtils.h"
-#include "ScriptedPanel.h"
-
-#include <gtest/gtest.h>
+// The main window frame, driven through a panel that logs every call the frame makes, and the
+// application's own main window.
+#include "PanelHarness.h"
+#include "QuorvaApplication.h"
+#include "core/TrException.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
-using Frame = ScriptedWindowTest;
 
-bool quitRequested()
+// Passes every call of the frame to the test: init and canQuit return what the test returns.
+struct ScriptedPanel : BContentBase
 {
-    return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
-}
+    using Hook = std::function<bool(const std::string& call)>;
+    explicit ScriptedPanel(Hook hook) : on(std::move(hook)) { on("construct"); }
+    ~ScriptedPanel() override { on("delete"); }
+    void createComponents() override
+    {
+        on("createComponents");
+        BContentBase::createComponents();
+    }
+    bool init(const juce::String& commandLine) override
+    {
+        setPreferredBounds(420, 310);
+        return on("init:" + commandLine.toStdString());
+    }
+    void start(bool) override { on("start"); }
+    bool canQuit() override { return on("canQuit"); }
+    void close() override { on("close"); }
+    void enableButtons() override { on("enableButtons"); }
+    bool showWindowOnStart() override { return on("showWindowOnStart"); }
+    Hook on;
+};
+
+class Frame : public WindowTest
+{
+protected:
+    // The panel logs into `calls` and answers through `script`.
+    TestWindow::MakePanel scripted()
+    {
+        return [this] {
+            return std::make_unique<ScriptedPanel>([this](const std::string& call) {
+                calls.push_back(call);
+                if (call == "start") {
+                    ++starts;
+                    visibleAtStart = window->isShowing();
+                }
+                return script(call);
+            });
+        };
+    }
+    // Sets the window up expecting the one "Fatal Error" box and the quit.
+    void expectFatalError(const std::string& error)
+    {
+        ModalAnswers answers({"OK"});
+        openWindow(scripted());
+        EXPECT_EQ(answers.seen(), Calls{"Fatal Error: The following error occured:\n" + error + "\nThis program will close now."});
+        EXPECT_TRUE(quitRequested() && !window->isVisible());
+        pumpMessages(200);
+        EXPECT_EQ(starts, 0);
+    }
+
+    ScriptedPanel::Hook script = [](const std::string&) { return true; };
+    Calls calls;
+    bool visibleAtStart = false;
+};
 
 } // namespace
 
 TEST_F(Frame, SetsUpThePanelThenStartsItOnceAfterTheWindowShows)
 {
-    window = std::make_unique<ScriptedWindow>(script, log);
+    // The start shows a box that stays up for many 20 ms ticks; they must not start it again (a
+    // second start shows none, so that the test fails instead of hanging).
+    script = [this](const std::string& call) {
+        if (call == "start" && starts == 1)
+            JuceUtils::ErrorDlg("the last file is gone");
+        return true;
+    };
+    ModalAnswers answers({"OK"}, 300);
+    window = std::make_unique<TestWindow>(scripted());
     EXPECT_EQ(BWindow::getInstance(), window.get());
-    EXPECT_FALSE(window->isVisible()) << "on the desktop but not shown before init";
+    EXPECT_FALSE(window->isVisible()) << "not shown before init";
 
     window->init("-psn_0_1234", false, false);
-    EXPECT_EQ(log.calls, (Calls{"createComponents", "enableButtons", "init:", "showWindowOnStart"}))
+    EXPECT_EQ(calls, (Calls{"construct", "createComponents", "enableButtons", "init:", "showWindowOnStart"}))
         << "the process serial number argument alone reaches the panel as an empty command line";
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->isResizable());
+    EXPECT_TRUE(window->isVisible() && !window->isResizable());
     EXPECT_EQ(window->getContentComponent(), window->getContentPanel());
-    EXPECT_EQ(window->getContentComponent()->getWidth(), 420) << "the content takes the panel's preferred size";
-    EXPECT_EQ(window->getContentComponent()->getHeight(), 310);
-    EXPECT_NE(window->getCloseButton(), nullptr);
-    EXPECT_NE(window->getMinimiseButton(), nullptr);
-    EXPECT_EQ(window->getMaximiseButton(), nullptr);
+    EXPECT_EQ(window->getContentComponent()->getLocalBounds().getBottomRight(), juce::Point<int>(420, 310))
+        << "the content takes the panel's preferred size";
+    EXPECT_TRUE(window->getCloseButton() && window->getMinimiseButton() && !window->getMaximiseButton());
 
-    waitForStart();
+    ASSERT_TRUE(waitForStart(3000));
     pumpMessages(200);
-    EXPECT_EQ(log.count("start"), 1);
-    EXPECT_TRUE(log.visibleAtStart);
-    EXPECT_EQ(log.calls.back(), "enableButtons") << "the start is followed by a refresh of the buttons";
+    EXPECT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(visibleAtStart);
+    EXPECT_EQ(calls.back(), "enableButtons") << "the start is followed by a refresh of the buttons";
     EXPECT_FALSE(quitRequested());
 
-    log.calls.clear();
+    calls.clear();
     window.reset();
-    EXPECT_EQ(log.calls, (Calls{"close"})) << "close runs once, before the panel is deleted";
-    EXPECT_TRUE(log.destroyed);
+    EXPECT_EQ(calls, (Calls{"close", "delete"})) << "close runs once, before the panel is deleted";
     EXPECT_EQ(BWindow::getInstance(), nullptr);
-}
-
-TEST_F(Frame, TicksDuringAModalBoxOfTheStartDoNotStartThePanelAgain)
-{
-    script.onStart = [] { JuceUtils::ErrorDlg("the last file is gone"); };
-    ModalBoxAnswers answers({"OK"}, 300);   // the box stays up for many 20 ms ticks
-    openWindow();
-
-    pumpMessages(3000, [&] { return answers.boxes().size() == 1; });
-    pumpMessages(200);
-    EXPECT_EQ(answers.boxes().size(), 1u);
-    EXPECT_EQ(log.count("start"), 1);
 }
 
 TEST_F(Frame, AnExceptionFromThePanelsInitIsAFatalError)
 {
-    script.throwInInit = "Cannot read the settings";
-    ModalBoxAnswers answers({"OK"});
-    openWindow();
-
-    ASSERT_EQ(answers.boxes().size(), 1u);
-    EXPECT_EQ(answers.boxes()[0].title, "Fatal Error");
-    EXPECT_EQ(answers.boxes()[0].message,
-              "The following error occured:\nCannot read the settings\nThis program will close now.");
-    EXPECT_TRUE(quitRequested());
-    EXPECT_FALSE(window->isVisible());
-    pumpMessages(200);
-    EXPECT_EQ(log.count("start"), 0);
-
-    log.calls.clear();
+    script = [](const std::string& call) {
+        if (call == "init:")
+            throw Tr::Exception("Cannot read the settings");
+        return true;
+    };
+    expectFatalError("Cannot read the settings");
+    calls.clear();
     window.reset();
-    EXPECT_EQ(log.calls, (Calls{"close"})) << "a panel that was made is still closed";
+    EXPECT_EQ(calls, (Calls{"close", "delete"})) << "a panel that was made is still closed";
 }
 
 TEST_F(Frame, AnExceptionFromThePanelsConstructorIsAFatalError)
 {
-    script.throwInConstructor = true;
-    ModalBoxAnswers answers({"OK"});
-    openWindow();
-
-    ASSERT_EQ(answers.boxes().size(), 1u);
-    EXPECT_EQ(answers.boxes()[0].message,
-              "The following error occured:\nthe panel could not be made\nThis program will close now.");
-    EXPECT_TRUE(quitRequested());
+    script = [](const std::string& call) {
+        if (call == "construct")
+            throw Tr::Exception("no panel");
+        return true;
+    };
+    expectFatalError("no panel");
     EXPECT_EQ(window->getContentPanel(), nullptr);
-    EXPECT_TRUE(log.calls.empty());
 }
 
 TEST_F(Frame, APanelRefusingInitEndsTheProgramSilently)
 {
-    script.initResult = false;
-    ModalBoxAnswers noBoxes;
-    openWindow();
-
-    EXPECT_TRUE(quitRequested());
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(noBoxes.boxes().empty());
+    script = [](const std::string& call) { return call != "init:"; };
+    ModalAnswers noBoxes;
+    openWindow(scripted());
     pumpMessages(200);
-    EXPECT_EQ(log.count("start"), 0);
+    EXPECT_TRUE(quitRequested() && !window->isVisible());
+    EXPECT_EQ(starts, 0);
 }
 
-TEST_F(Frame, TheCloseButtonQuitsOnlyWhenThePanelAgrees)
+TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
 {
-    script.canQuit = false;
-    openWindow();
-    waitForStart();
+    openWindow(scripted());
+    window->setTopLeftPosition(100, 120);
+    juce::TextButton widget;
+    widget.setBounds(200, 200, 100, 40);
+    window->getContentPanel()->addAndMakeVisible(widget);
+    ASSERT_TRUE(waitForStart(2000));
+    window->toFront(false);
+    pumpMessages(200);   // lets the window system settle the window's place before the drag
+    ASSERT_EQ(window->getPosition(), juce::Point<int>(100, 120));
 
-    // Straight to the window: the toolkit disables the button of a window without focus, and
-    // other test programs may hold the focus on the shared display.
-    window->closeButtonPressed();
-    EXPECT_EQ(log.count("canQuit"), 1);
-    EXPECT_FALSE(quitRequested()) << "the panel refused: the program goes on";
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(log.count("close"), 0);
+    // Moves of the pointer from a point on the screen, with the left button down or up, through
+    // the window's peer as the window system sends them, so they reach the component beneath.
+    juce::int64 time = juce::Time::currentTimeMillis();
+    auto mouse = [&](juce::Point<int> from, std::vector<std::pair<juce::Point<int>, bool>> moves) {
+        for (const auto& [by, leftDown] : moves) {
+            const juce::ModifierKeys mods(leftDown ? juce::ModifierKeys::leftButtonModifier : 0);
+            juce::ModifierKeys::currentModifiers = mods;
+            window->getPeer()->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse,
+                                                (from + by - window->getScreenPosition()).toFloat(), mods,
+                                                juce::MouseInputSource::defaultPressure,
+                                                juce::MouseInputSource::defaultOrientation, time += 50);
+        }
+        return window->getPosition();
+    };
+    const auto background = window->getContentPanel()->localPointToGlobal(juce::Point<int>(50, 50));
+    EXPECT_EQ(mouse(background, {{{}, false}, {{}, true}, {{30, 20}, true}}), juce::Point<int>(130, 140));
+    EXPECT_EQ(mouse(background, {{{-40, 65}, true}, {{-40, 65}, false}}), juce::Point<int>(60, 185))
+        << "the window follows the pointer";
+    EXPECT_EQ(mouse(background, {{{}, false}}), juce::Point<int>(60, 185)) << "no button down, no move";
+    const auto onWidget = widget.localPointToGlobal(juce::Point<int>(10, 10));
+    EXPECT_EQ(mouse(onWidget, {{{}, false}, {{}, true}, {{50, 50}, true}, {{50, 50}, false}}), juce::Point<int>(60, 185))
+        << "widgets are no drag handles";
+    window->getContentPanel()->removeChildComponent(&widget);
 }
 
-TEST_F(Frame, TheCloseButtonQuitsWhenThePanelAgrees)
+// Starts the application's main window as the toolkit would, and leaves a picture of it in the
+// build folder (screenshot-main-window.png) for a look at the layout.
+TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
 {
-    openWindow();
-    waitForStart();
-
-    window->closeButtonPressed();
-    EXPECT_EQ(log.count("canQuit"), 1);
-    EXPECT_TRUE(quitRequested());
+    ScopedHome home;
+    QuorvaApplication app;
+    EXPECT_EQ(app.getApplicationName() + " " + app.getApplicationVersion(), "Quorva MIDI 2 1.0");
+    EXPECT_FALSE(app.moreThanOneInstanceAllowed());
+    app.initialise("-psn_0_4711");
+    BWindow* main = app.getMainWindow();
+    ASSERT_TRUE(main && main->getContentPanel());
+    EXPECT_EQ(BWindow::getInstance(), main);
+    EXPECT_EQ(main->getName(), "Quorva MIDI 2 - v1.0") << "the editor's title: no file yet";
+    EXPECT_EQ(main->getBackgroundColour(), juce::Colour(240, 240, 240));
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->getContentComponent()->getLocalBounds().getBottomRight(),
+              juce::Point<int>(main->getContentPanel()->preferredWidth, main->getContentPanel()->preferredHeight));
+    pumpMessages(800);
+    saveScreenshot(*main, "screenshot-main-window.png");
+    EXPECT_GT(juce::File(QUORVA_BINARY_DIR "/screenshot-main-window.png").getSize(), 0);
+    app.shutdown();
+    EXPECT_EQ(app.getMainWindow(), nullptr);
+    EXPECT_EQ(BWindow::getInstance(), nullptr);
 }

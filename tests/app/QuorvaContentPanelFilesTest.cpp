@@ -2,383 +2,243 @@
 // start with or without a last file and the defaults, and the settings ini.
 #include "PanelHarness.h"
 
-#include "core/TrFiles.h"
-
-#include <gtest/gtest.h>
-
 #include <fstream>
 
 namespace {
 
-const juce::String saveQuestion = "You have made changes to the settings.\nDo you want to save them?";
+using EditorFiles = PanelTest;
+using Texts = std::vector<std::string>;
+
+const std::string saveQuestion = "Confirm: You have made changes to the settings.\nDo you want to save them?";
+const std::string titled = "Quorva MIDI 2 - v1.0", saveAt = "Save a Quorva MIDI 2 File (save) at ",
+                  openAt = "Open a Quorva MIDI 2 File (open) at ";
 
 // The defaults with a recognisable change, as a file another session saved.
 Bytes otherSettings(int stepCount)
 {
-    Bytes m = PanelHarness::defaults();
-    m[static_cast<std::size_t>(blockOf(1) + 34)] = static_cast<unsigned char>(stepCount);
+    Bytes m = defaultSettings();
+    m[blockOf(1) + 34] = (unsigned char)stepCount;
     return m;
 }
 
 std::string iniCurrent(const std::string& file, const std::string& documents = "")
 {
-    std::string text = "[Current]\nFile=" + file + "\n";
-    if (!documents.empty())
-        text += "DocumentsDir=" + documents + "\n";
-    return text;
-}
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
+    return "[Current]\nFile=" + file + "\n" + (documents.empty() ? "" : "DocumentsDir=" + documents + "\n");
 }
 
 } // namespace
 
-TEST(QuorvaContentPanelFiles, SaveWritesThe546BytesAndTheTitleFollows)
+TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFile)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    h.pick("stepCountCombo", "7 Steps");
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 *");
-    EXPECT_FALSE(Tr::DirExists(h.documentsDir()));
-
+    start();
+    pick("stepCountCombo", "7 Steps");
+    EXPECT_EQ(title(), titled + " *");
+    EXPECT_FALSE(Tr::DirExists(documentsDir()));
+    const std::string mine = files / "mine.SYX.syx";
     {
-        FileDialogAnswers files({h.files() / "mine"});
-        h.click("saveButton");
-        ASSERT_EQ(files.questions().size(), 1u);
-        EXPECT_EQ(files.questions()[0].title, "Save a Quorva MIDI 2 File");
-        EXPECT_TRUE(files.questions()[0].saveMode);
-        EXPECT_EQ(files.questions()[0].folder, juce::String(h.documentsDir()))
-            << "with no current file the question opens in the documents folder";
-        EXPECT_TRUE(Tr::DirExists(h.documentsDir())) << "the first save makes the documents folder";
+        ModalAnswers answers({files / "mine.SYX"});
+        click("saveButton");
+        EXPECT_EQ(answers.seen(), Texts{saveAt + documentsDir()})
+            << "with no current file the question opens in the documents folder, made by the first save";
     }
-    const std::string mine = h.files() / "mine.syx";
-    EXPECT_EQ(PanelHarness::readBytes(mine), h.message()) << "exactly the 546 bytes, \".syx\" appended";
-    EXPECT_EQ(h.panel().getCurrentFile(), juce::String(mine));
-    EXPECT_FALSE(h.panel().hasChanges());
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - mine.syx");
+    EXPECT_EQ(readBytes(mine), message()) << "exactly the 546 bytes, \".syx\" appended (matched with its case)";
+    EXPECT_EQ(panel().getCurrentFile(), juce::String(mine));
+    EXPECT_EQ(title(), titled + " - mine.SYX.syx");
 
-    h.pick("stepCountCombo", "9 Steps");
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - mine.syx *");
+    const Bytes old = message();
+    pick("stepCountCombo", "9 Steps");
+    EXPECT_EQ(title(), titled + " - mine.SYX.syx *");
     {
-        FileDialogAnswers files({""});
-        h.click("saveButton");
-        ASSERT_EQ(files.questions().size(), 1u);
-        EXPECT_EQ(files.questions()[0].folder, juce::String(h.files().path())) << "opens at the current file";
+        ModalAnswers answers({""});
+        click("saveButton");
+        EXPECT_EQ(answers.seen(), Texts{saveAt + files.path()}) << "at the current file";
     }
-    EXPECT_TRUE(h.panel().hasChanges()) << "a cancelled save changes nothing";
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - mine.syx *");
-    EXPECT_EQ(h.files().entryCount(), 1);
+    EXPECT_EQ(title(), titled + " - mine.SYX.syx *") << "a cancelled save changes nothing";
 
-    {
-        FileDialogAnswers files({h.files() / "other.SYX"});
-        h.click("saveButton");
-    }
-    EXPECT_EQ(PanelHarness::readBytes(h.files() / "other.SYX.syx"), h.message())
-        << "the extension is matched with its case";
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - other.SYX.syx");
-    EXPECT_EQ(h.files().entryCount(), 2) << "no temporary file is left behind";
-}
-
-TEST(QuorvaContentPanelFiles, AFailedSaveShowsTheErrorAndKeepsTheOldFile)
-{
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    const std::string path = h.files() / "old.syx";
-    {
-        FileDialogAnswers files({path});
-        h.click("saveButton");
-    }
-    const Bytes old = PanelHarness::readBytes(path);
-    ASSERT_EQ(old.size(), 546u);
-
-    h.pick("stepCountCombo", "12 Steps");
     {
         ScopedFileSizeLimit fullDisk(100);
-        FileDialogAnswers files({path});
-        ModalBoxAnswers answers({"OK"});
-        h.click("saveButton");
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].title, "Error");
-        EXPECT_EQ(answers.boxes()[0].message, juce::String("Error saving file '" + path + "':\nfile write error"));
+        ModalAnswers answers({mine, "OK"});
+        click("saveButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveAt + files.path(), "Error: Error saving file '" + mine + "':\nfile write error"}));
     }
-    EXPECT_EQ(PanelHarness::readBytes(path), old) << "the old file is intact";
-    EXPECT_EQ(h.files().entryCount(), 1) << "no temporary file is left behind";
-    EXPECT_TRUE(h.panel().hasChanges());
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - old.syx *");
+    EXPECT_EQ(readBytes(mine), old) << "the old file is intact";
+    EXPECT_EQ(files.entryCount(), 1) << "no temporary file is left behind";
+    EXPECT_EQ(title(), titled + " - mine.SYX.syx *");
 }
 
-TEST(QuorvaContentPanelFiles, OpenAsksAboutUnsavedChangesFirst)
+TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    const std::string a = h.writeFile("a.syx", otherSettings(5));
-    const std::string b = h.writeFile("b.syx", otherSettings(6));
-
-    h.pick("stepCountCombo", "16 Steps");
-    const Bytes edited = h.message();
+    start();
+    const std::string a = writeFile("a.syx", otherSettings(5)), b = writeFile("b.syx", otherSettings(6));
+    pick("stepCountCombo", "16 Steps");
+    const Bytes edited = message();
     {
-        ModalBoxAnswers answers({"Cancel"});
-        h.click("openButton");
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].title, "Confirm");
-        EXPECT_EQ(answers.boxes()[0].message, saveQuestion);
+        ModalAnswers answers({"Cancel"});
+        click("openButton");
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
-    EXPECT_EQ(h.message(), edited) << "Cancel stops the open before the file question";
-    EXPECT_TRUE(h.panel().hasChanges());
-
+    EXPECT_EQ(message(), edited) << "Cancel stops the open before the file question";
     {
-        ModalBoxAnswers answers({"No"});
-        FileDialogAnswers files({a});
-        h.click("openButton");
-        ASSERT_EQ(files.questions().size(), 1u);
-        EXPECT_EQ(files.questions()[0].title, "Open a Quorva MIDI 2 File");
-        EXPECT_FALSE(files.questions()[0].saveMode);
+        ModalAnswers answers({"No", a});
+        click("openButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, openAt + home.folder().path()}))
+            << "the documents folder does not exist yet: its parent";
     }
-    EXPECT_FALSE(Tr::DirExists(h.documentsDir())) << "OPEN never makes the documents folder";
-    EXPECT_EQ(h.message(), otherSettings(5));
-    EXPECT_EQ(h.combo("stepCountCombo").getText(), "5 Steps");
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - a.syx");
-    EXPECT_FALSE(h.panel().hasChanges());
+    EXPECT_FALSE(Tr::DirExists(documentsDir())) << "OPEN never makes the documents folder";
+    EXPECT_EQ(message(), otherSettings(5));
+    EXPECT_EQ(combo("stepCountCombo").getText(), "5 Steps");
+    EXPECT_EQ(title(), titled + " - a.syx");
 
     // Yes: the save question comes first; a cancelled save still goes on to the open.
-    h.pick("stepCountCombo", "3 Steps");
+    pick("stepCountCombo", "3 Steps");
     {
-        ModalBoxAnswers answers({"Yes"});
-        FileDialogAnswers files({"", b});
-        h.click("openButton");
-        ASSERT_EQ(files.questions().size(), 2u);
-        EXPECT_TRUE(files.questions()[0].saveMode);
-        EXPECT_FALSE(files.questions()[1].saveMode);
+        ModalAnswers answers({"Yes", "", b});
+        click("openButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), openAt + files.path()}));
     }
-    EXPECT_EQ(PanelHarness::readBytes(a), otherSettings(5)) << "the save was cancelled";
-    EXPECT_EQ(h.message(), otherSettings(6));
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - b.syx");
+    EXPECT_EQ(readBytes(a), otherSettings(5)) << "the save was cancelled";
+    EXPECT_EQ(message(), otherSettings(6));
+    EXPECT_EQ(title(), titled + " - b.syx");
 
-    h.pick("stepCountCombo", "4 Steps");
-    const Bytes toSave = h.message();
+    pick("stepCountCombo", "4 Steps");
+    const Bytes toSave = message();
     {
-        ModalBoxAnswers answers({"Yes"});
-        FileDialogAnswers files({b, a});
-        h.click("openButton");
+        ModalAnswers answers({"Yes", b, a});
+        click("openButton");
     }
-    EXPECT_EQ(PanelHarness::readBytes(b), toSave) << "Yes saved the changes over b.syx";
-    EXPECT_EQ(h.message(), otherSettings(5));
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - a.syx");
+    EXPECT_EQ(readBytes(b), toSave) << "Yes saved the changes over b.syx";
+    EXPECT_EQ(message(), otherSettings(5));
+    EXPECT_EQ(title(), titled + " - a.syx");
 }
 
-TEST(QuorvaContentPanelFiles, OpenAndDropShowEveryLoadError)
+TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    const std::string a = h.writeFile("a.syx", otherSettings(5));
-    h.panel().filesDropped(juce::StringArray(juce::String(a)), 1, 1);
-    ASSERT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - a.syx");
+    start();
+    const std::string a = writeFile("a.syx", otherSettings(5));
+    drop(a);
+    ASSERT_EQ(title(), titled + " - a.syx");
 
-    Bytes shortFile = otherSettings(5);
+    Bytes shortFile = otherSettings(5), badEnd = otherSettings(5), badMarker = otherSettings(5);
     shortFile.pop_back();
-    Bytes badEnd = otherSettings(5);
     badEnd[545] = 0xF8;
-    Bytes badMarker = otherSettings(5);
-    badMarker[static_cast<std::size_t>(blockOf(2))] = 3;
-    const std::string huge = h.files() / "huge.syx";
-    {
-        std::ofstream out(huge, std::ios::binary);
-        out.seekp(2200LL * 1024 * 1024);
-        out.put('\0');
-    }
-    struct Case
-    {
-        std::string path;
-        std::string reason;
-        bool byOpen;
-    };
-    const Case cases[] = {
-        {h.writeFile("short.syx", shortFile), "Not a valid tempolate file: wrong size", true},
-        {h.writeFile("end.syx", badEnd), "Not a valid tempolate file: MIDI markers missing", false},
-        {h.writeFile("marker.syx", badMarker), "Not a valid tempolate file: invalid program marker", false},
+    badMarker[blockOf(2)] = 3;
+    const std::string huge = files / "huge.syx", invalid = "Not a valid tempolate file: ";
+    std::ofstream(huge, std::ios::binary).seekp(2200LL * 1024 * 1024).put('\0');
+    const std::tuple<std::string, std::string, bool> cases[] = {   // file, reason, by OPEN (else dropped)
+        {writeFile("short.syx", shortFile), invalid + "wrong size", true},
+        {writeFile("end.syx", badEnd), invalid + "MIDI markers missing", false},
+        {writeFile("marker.syx", badMarker), invalid + "invalid program marker", false},
         {huge, "error loading: file too large (2GB limit): " + huge, false},
     };
-    for (const Case& c : cases)
+    for (const auto& [path, reason, byOpen] : cases) {
+        const std::string error = "Error: Error loading file '" + path + "':\n" + reason;
+        ModalAnswers answers(byOpen ? Texts{path, "OK"} : Texts{"OK"});
+        byOpen ? click("openButton") : drop(path);
+        EXPECT_EQ(answers.seen(), byOpen ? (Texts{openAt + files.path(), error}) : Texts{error});
+        EXPECT_EQ(message(), otherSettings(5)) << "the editor is unchanged after " << path;
+        EXPECT_EQ(title(), titled + " - a.syx") << "the current file is unchanged";
+    }
     {
-        ModalBoxAnswers answers({"OK"});
-        if (c.byOpen)
-        {
-            FileDialogAnswers files({c.path});
-            h.click("openButton");
-        }
-        else
-        {
-            h.panel().filesDropped(juce::StringArray(juce::String(c.path)), 1, 1);
-        }
-        ASSERT_EQ(answers.boxes().size(), 1u) << c.path;
-        EXPECT_EQ(answers.boxes()[0].title, "Error");
-        EXPECT_EQ(answers.boxes()[0].message, juce::String("Error loading file '" + c.path + "':\n" + c.reason));
-        EXPECT_EQ(h.message(), otherSettings(5)) << "the editor is unchanged after " << c.path;
-        EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - a.syx") << "the current file is unchanged";
+        ModalAnswers answers({"OK"});
+        drop(files.path());
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error: cannot load a folder."});
     }
 
+    // Of three files only the first counts, whatever its name.
+    const std::string second = writeFile("second.syx", otherSettings(10));
+    const juce::StringArray three{juce::String(writeFile("first.bin", otherSettings(9))), juce::String(second), juce::String(a)};
+    EXPECT_TRUE(panel().isInterestedInFileDrag(three));
+    panel().filesDropped(three, 1, 1);
+    EXPECT_EQ(message(), otherSettings(9));
+    EXPECT_EQ(title(), titled + " - first.bin");
+
+    pick("stepCountCombo", "2 Steps");
     {
-        ModalBoxAnswers answers({"OK"});
-        h.panel().filesDropped(juce::StringArray(juce::String(h.files().path())), 1, 1);
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].title, "Error");
-        EXPECT_EQ(answers.boxes()[0].message, "Error: cannot load a folder.");
+        ModalAnswers answers({"Cancel"});
+        drop(second);
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
-
-    // Three files: only the first counts, whatever its name.
-    const std::string first = h.writeFile("first.bin", otherSettings(9));
-    const std::string second = h.writeFile("second.syx", otherSettings(10));
-    const juce::StringArray three {juce::String(first), juce::String(second), juce::String(a)};
-    h.panel().filesDropped(three, 1, 1);
-    EXPECT_EQ(h.message(), otherSettings(9));
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - first.bin");
-
-    // A drop asks about unsaved changes like OPEN.
-    h.pick("stepCountCombo", "2 Steps");
+    EXPECT_EQ(title(), titled + " - first.bin *");
     {
-        ModalBoxAnswers answers({"Cancel"});
-        h.panel().filesDropped(juce::StringArray(juce::String(second)), 1, 1);
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].message, saveQuestion);
+        ModalAnswers answers({"No"});
+        drop(second);
     }
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - first.bin *");
-    {
-        ModalBoxAnswers answers({"No"});
-        h.panel().filesDropped(juce::StringArray(juce::String(second)), 1, 1);
-    }
-    EXPECT_EQ(h.message(), otherSettings(10));
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - second.syx");
-    EXPECT_TRUE(h.panel().isInterestedInFileDrag(three));
+    EXPECT_EQ(message(), otherSettings(10));
+    EXPECT_EQ(title(), titled + " - second.syx");
 }
 
-TEST(QuorvaContentPanelFiles, StartLoadsTheLastFileAndQuitWritesTheIni)
+TEST_F(EditorFiles, StartLoadsTheLastFileAndQuitWritesTheIni)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    TempFolder elsewhere;
-    const std::string last = elsewhere / "last.syx";
-    const Bytes bytes = otherSettings(11);
-    TempFolder::writeFile(last, std::string(bytes.begin(), bytes.end()));
-    const std::string documents = elsewhere / "My Quorva";
+    const std::string last = writeFile("last.syx", otherSettings(11)), documents = files / "My Quorva";
+    writeIni(iniCurrent(last, documents) + "[Other]\nKept=yes\n");
+    start();
+    EXPECT_EQ(message(), otherSettings(11));
+    EXPECT_EQ(panel().getCurrentFile(), juce::String(last));
+    EXPECT_EQ(title(), titled + " - last.syx");
+    EXPECT_EQ(panel().getDocumentsDir(), documents);
 
-    PanelSetup setup;
-    setup.iniText = iniCurrent(last, documents) + "[Other]\nKept=yes\n";
-    PanelHarness h(setup);
-    h.start();
-    EXPECT_EQ(h.message(), bytes);
-    EXPECT_EQ(h.panel().getCurrentFile(), juce::String(last));
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0 - last.syx");
-    EXPECT_EQ(h.panel().getDocumentsDir(), documents);
-
-    h.pick("midiOutCombo", "Synth A");
-    h.quit();
-    const std::string ini = TempFolder::readFile(h.iniPath());
-    EXPECT_TRUE(contains(ini, "File=" + last + "\n")) << ini;
-    EXPECT_TRUE(contains(ini, "DocumentsDir=" + documents + "\n")) << ini;
-    EXPECT_TRUE(contains(ini, "MainLeft=")) << ini;
-    EXPECT_TRUE(contains(ini, "[Other]\nKept=yes")) << "other sections survive: " << ini;
-    EXPECT_TRUE(contains(ini, "[MIDI.alias]")) << ini;
-    EXPECT_TRUE(contains(ini, "Synth A")) << "the chosen port is kept by the MIDI library: " << ini;
+    pick("midiOutCombo", "Synth A");
+    window.reset();
+    const std::string ini = TempFolder::readFile(iniPath());
+    for (const std::string& part : {"File=" + last + "\n", "DocumentsDir=" + documents + "\n", std::string("MainLeft="),
+                                    std::string("[Other]\nKept=yes"), std::string("[MIDI.alias]"), std::string("Synth A")})
+        EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
 }
 
-TEST(QuorvaContentPanelFiles, StartWithAMissingLastFileUsesTheDefaults)
+TEST_F(EditorFiles, StartWithAMissingLastFileUsesTheDefaults)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    TempFolder elsewhere;
-    PanelSetup setup;
-    setup.iniText = iniCurrent(elsewhere / "gone.syx");
-    PanelHarness h(setup);
-    h.start();
-    EXPECT_EQ(h.message(), PanelHarness::defaults());
-    EXPECT_TRUE(h.panel().getCurrentFile().isEmpty());
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0");
-    h.quit();
-    EXPECT_TRUE(contains(TempFolder::readFile(h.iniPath()), "File=\n")) << "the missing file is forgotten";
+    writeIni(iniCurrent(files / "gone.syx"));
+    start();
+    EXPECT_EQ(message(), defaultSettings());
+    EXPECT_EQ(title(), titled) << "no current file";
+    window.reset();
+    EXPECT_NE(TempFolder::readFile(iniPath()).find("File=\n"), std::string::npos) << "the missing file is forgotten";
 }
 
-TEST(QuorvaContentPanelFiles, StartWithAnInvalidLastFileForgetsIt)
+TEST_F(EditorFiles, StartWithAnInvalidLastFileForgetsItWithoutABox)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    TempFolder elsewhere;
-    const std::string bad = elsewhere / "bad.syx";
-    TempFolder::writeFile(bad, "not settings");
-    PanelSetup setup;
-    setup.iniText = iniCurrent(bad);
-    PanelHarness h(setup);
-    h.start();   // no box
-    EXPECT_EQ(h.message(), PanelHarness::defaults());
-    EXPECT_TRUE(h.panel().getCurrentFile().isEmpty());
-    EXPECT_EQ(h.title(), "Quorva MIDI 2 - v1.0");
-    EXPECT_FALSE(PanelHarness::quitRequested());
+    TempFolder::writeFile(files / "bad.syx", "not settings");
+    writeIni(iniCurrent(files / "bad.syx"));
+    start();   // fails on any box
+    EXPECT_EQ(message(), defaultSettings());
+    EXPECT_TRUE(panel().getCurrentFile().isEmpty());
+    EXPECT_FALSE(quitRequested());
 }
 
-namespace {
-
-// Starts with a resources folder of its own, holding `defaults` as "defaults.syx" unless null:
-// the start shows `error` and the program quits.
-void expectStartErrorThenQuit(const Bytes* defaults, const juce::String& error)
+TEST_F(EditorFiles, StartWithoutDefaultsShowsTheErrorAndQuits)
 {
-    PanelSetup setup;
-    setup.ownResources = true;
-    PanelHarness h(setup);
-    if (defaults)
-        TempFolder::writeFile(h.resources() / "defaults.syx", std::string(defaults->begin(), defaults->end()));
-    const auto boxes = h.start({"OK"});
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Error");
-    EXPECT_EQ(boxes[0].message, error);
-    EXPECT_TRUE(PanelHarness::quitRequested());
+    EXPECT_EQ(start({"OK"}, juce::File(files.path())), Texts{"Error: Error loading resource: defaults.syx"});
+    EXPECT_TRUE(quitRequested());
 }
 
-} // namespace
-
-TEST(QuorvaContentPanelFiles, StartWithoutDefaultsShowsTheErrorAndQuits)
+TEST_F(EditorFiles, StartWithInvalidDefaultsShowsTheReasonAndQuits)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    expectStartErrorThenQuit(nullptr, "Error loading resource: defaults.syx");
-}
-
-TEST(QuorvaContentPanelFiles, StartWithInvalidDefaultsShowsTheReasonAndQuits)
-{
-    QUORVA_REQUIRE_DISPLAY(display);
-    Bytes bad = PanelHarness::defaults();
+    Bytes bad = defaultSettings();
     bad[0] = 0x90;
-    expectStartErrorThenQuit(&bad, "Not a valid tempolate file: MIDI markers missing");
+    writeFile("defaults.syx", bad);
+    EXPECT_EQ(start({"OK"}, juce::File(files.path())), Texts{"Error: Not a valid tempolate file: MIDI markers missing"});
+    EXPECT_TRUE(quitRequested());
 }
 
-TEST(QuorvaContentPanelFiles, TheCloseButtonAsksAboutUnsavedChanges)
+TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
 {
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    h.window().closeButtonPressed();
-    EXPECT_TRUE(PanelHarness::quitRequested()) << "nothing changed: no question";
-}
-
-TEST(QuorvaContentPanelFiles, TheCloseButtonStaysOnCancel)
-{
-    QUORVA_REQUIRE_DISPLAY(display);
-    PanelHarness h;
-    h.start();
-    h.pick("stepCountCombo", "8 Steps");
+    start();
     {
-        ModalBoxAnswers answers({"Cancel"});
-        h.window().closeButtonPressed();
-        ASSERT_EQ(answers.boxes().size(), 1u);
-        EXPECT_EQ(answers.boxes()[0].message, saveQuestion);
+        ModalAnswers noBoxes;
+        EXPECT_TRUE(panel().canQuit()) << "nothing changed: no question";
     }
-    EXPECT_FALSE(PanelHarness::quitRequested());
+    pick("stepCountCombo", "8 Steps");
     {
-        // Yes, then a cancelled save dialog: the program still quits.
-        ModalBoxAnswers answers({"Yes"});
-        FileDialogAnswers files({""});
-        h.window().closeButtonPressed();
-        EXPECT_EQ(files.questions().size(), 1u);
+        ModalAnswers answers({"Cancel"});
+        window->closeButtonPressed();
+        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
-    EXPECT_TRUE(PanelHarness::quitRequested());
+    EXPECT_FALSE(quitRequested()) << "Cancel keeps the window";
+    EXPECT_TRUE(window->isVisible());
+    {
+        ModalAnswers answers({"Yes", ""});   // a cancelled save: the program still quits
+        window->closeButtonPressed();
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir()}));
+    }
+    EXPECT_TRUE(quitRequested());
 }

@@ -1,141 +1,145 @@
-#include "QuorvaSettings.h"
+#include "SettingsBytes.h"
 
 #include "core/TrException.h"
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
+#include <algorithm>
+#include <cstdlib>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using Global = QuorvaSettings::Global;
 using Field = QuorvaSettings::ProgramField;
-
 constexpr int Size = QUORVA_TEMPLATE_SIZE_BYTES;
-
-std::size_t block(int program)
-{
-    return static_cast<std::size_t>(36 * program - 35);
-}
-
-std::size_t pitchAt(int program, int step)
-{
-    return block(program) + 2 + 2 * static_cast<std::size_t>(step);
-}
-
-std::size_t settingAt(int program, int step)
-{
-    return block(program) + 3 + 2 * static_cast<std::size_t>(step);
-}
 
 // A message as the controller expects it: type-5 programs with pitch 0, every other program with
 // one setting in all sixteen steps.
 Bytes canonicalMessage()
 {
     Bytes m(Size, 0);
-    m[0] = 0xF0;
-    m[Size - 1] = 0xF7;
-    for (int p = 1; p <= 15; ++p)
-    {
-        const std::size_t b = block(p);
+    m.front() = 0xF0;
+    m.back() = 0xF7;
+    for (int p = 1; p <= 15; ++p) {
         const int type = QuorvaProgramTypeTable[p % QuorvaProgramTypeCount].value;
-        m[b] = static_cast<unsigned char>(p);
-        m[b + 1] = static_cast<unsigned char>(type);
-        const int base = QuorvaBaseSettingTable[p - 1].value;
-        for (int s = 0; s < 16; ++s)
-        {
-            m[pitchAt(p, s)] = type == 5 ? 0 : static_cast<unsigned char>(7 * s + p);
-            m[settingAt(p, s)] = static_cast<unsigned char>(type == 5 ? (s + p) % 18 : base);
+        m[blockOf(p)] = (unsigned char)p;
+        m[blockOf(p) + 1] = (unsigned char)type;
+        for (int s = 0; s < 16; ++s) {
+            m[pitchOf(p, s)] = type == 5 ? 0 : (unsigned char)(7 * s + p);
+            m[settingOf(p, s)] = (unsigned char)(type == 5 ? (s + p) % 18 : QuorvaBaseSettingTable[p - 1].value);
         }
-        m[b + 34] = static_cast<unsigned char>(2 + p % 15);
-        m[b + 35] = static_cast<unsigned char>(17 + 7 * p);
+        m[blockOf(p) + 34] = (unsigned char)(2 + p % 15);
+        m[blockOf(p) + 35] = (unsigned char)(17 + 7 * p);
     }
-    m[541] = 25;
-    m[542] = 80;
-    m[543] = 5;
-    m[544] = 9;
+    const unsigned char globals[] = {25, 80, 5, 9};   // medium, slow, "Whammy & Clock", channel 10
+    std::copy(std::begin(globals), std::end(globals), m.begin() + 541);
     return m;
 }
 
-Bytes save(const QuorvaSettings& settings)
-{
-    Bytes out(Size);
-    settings.saveToMem(out.data(), Size);
-    return out;
-}
+// resources/defaults.syx, what the program starts with when there is no last file, is made here
+// from the settings code itself, so it is a valid message by construction: run the DefaultsFile
+// test with QUORVA_WRITE_DEFAULTS=1 to write it again after changing the programs below.
+const std::string defaultsPath = std::string(QUORVA_SOURCE_DIR) + "/resources/defaults.syx";
 
-Bytes templateOf(const QuorvaSettings& settings)
+struct DefaultProgram
 {
-    return Bytes(settings.getTemplateData(), settings.getTemplateData() + Size);
-}
+    int type;
+    int baseSetting;   // unused by "Different Settings"
+    int steps;
+    int duration;      // kept even by types that have none, so every byte shows a row
+    std::vector<int> rows; // rows of the step table in use; later steps repeat the first
+};
 
-std::string loadError(QuorvaSettings& settings, const Bytes& message, int size)
+enum Type { LoopPortamento = 2, Loop = 0, StepPortamento = 3, Step = 1, DifferentSettings = 5 };
+
+// Rows of the up and down tables count half steps; the harmony tables list their intervals in order.
+const DefaultProgram defaultPrograms[15] = {
+    {LoopPortamento, 3, 4, 64, {0, 12, 0, 12}},          // Octave Up: octave swell
+    {Loop, 3, 8, 75, {0, 4, 7, 12, 12, 7, 4, 0}},         // Octave Up: major arpeggio
+    {StepPortamento, 2, 3, 64, {0, 12, 24}},             // 2 Octaves Up: climb
+    {Step, 4, 4, 64, {0, 5, 7, 12}},                     // Octave Down: fifth and octave below
+    {LoopPortamento, 6, 2, 87, {0, 35}},                 // Dive Bomb: slow dive
+    {Step, 7, 3, 64, {0, 1, 2}},                         // Drop Tune
+    {DifferentSettings, 3, 4, 64, {3, 4, 11, 17}},       // Octave Up, Octave Down, 5th/7th Up, Off
+    {LoopPortamento, 16, 4, 64, {12, 24, 12, 0}},        // Octave Down/Octave Up Harmony
+    {Step, 15, 2, 64, {0, 2}},                           // 5th Down/4th Down Harmony
+    {Step, 14, 2, 64, {0, 2}},                           // 4th Down/3rd Down Harmony
+    {Loop, 13, 4, 64, {0, 1, 2, 3}},                     // 5th Up/7th Up Harmony
+    {StepPortamento, 12, 3, 64, {0, 1, 2}},              // 5th Up/6th Up Harmony
+    {Step, 11, 2, 64, {0, 2}},                           // 4th Up/5th Up Harmony
+    {Loop, 9, 2, 64, {0, 1}},                            // flat 3rd Up/3rd Up Harmony
+    {LoopPortamento, 5, 2, 95, {0, 24}},                 // 2 Octaves Down
+};
+
+QuorvaSettings buildDefaults()
 {
-    try
-    {
-        settings.loadFromMem(message.data(), size);
+    QuorvaSettings settings;
+    for (int p = 1; p <= 15; ++p) {
+        const DefaultProgram& d = defaultPrograms[p - 1];
+        settings.applyProgramValue(p, Field::Type, d.type);
+        settings.applyBaseSetting(p, d.baseSetting);
+        settings.applyProgramValue(p, Field::StepCount, d.steps);
+        settings.applyProgramValue(p, Field::Duration, d.duration);
+        const QuorvaTable table = settings.stepTable(p);
+        for (std::size_t s = 0; s < QUORVA_STEP_COUNT; ++s) {
+            const int row = d.rows[s < d.rows.size() ? s : 0];
+            EXPECT_LT(row, table.count) << "program " << p << " step " << s;
+            settings.applyStep(p, int(s), table.table[row].value);
+        }
     }
-    catch (const Tr::Exception& e)
-    {
-        return e.what();
-    }
-    return "(accepted)";
+    settings.applyGlobalValue(Global::LoopPortamentoRate, 25);   // medium
+    settings.applyGlobalValue(Global::StepPortamentoRate, 50);   // medium
+    settings.applyGlobalValue(Global::OutputType, 4);            // "Whammy Only"
+    settings.applyGlobalValue(Global::MidiChannel, 0);           // channel 1
+    return settings;
 }
 
-// Where a saved message carries a byte >= 0x80 that `input` did not carry at that place.
-std::string introducedHighBytes(const Bytes& input, const Bytes& saved)
+Bytes loaded(const Bytes& message)
 {
-    std::string where;
-    for (std::size_t i = 1; i < Size - 1; ++i)
-        if (saved[i] >= 0x80 && input[i] < 0x80)
-            where += " " + std::to_string(i);
-    return where;
+    QuorvaSettings settings;
+    settings.loadFromMem(message.data(), Size);
+    return savedBy(settings);
 }
 
 } // namespace
 
-TEST(QuorvaSettings, RefusesWhatIsNoSettingsMessage)
+TEST(QuorvaSettings, RefusesWhatIsNoSettingsMessageAndChangesNothing)
 {
     const Bytes good = canonicalMessage();
     QuorvaSettings settings;
     settings.loadFromMem(good.data(), Size);
     settings.applyBaseSetting(4, 12);
-    const Bytes before = templateOf(settings);
-    const Bytes savedBefore = save(settings);
+    const Bytes before(settings.getTemplateData(), settings.getTemplateData() + Size), savedBefore = savedBy(settings);
 
+    auto with = [&](std::size_t at, unsigned char value, std::size_t at2 = 0, unsigned char value2 = 0) {
+        Bytes m = good;
+        m[at] = value;
+        m[at2] = at2 ? value2 : m[at2];
+        return m;
+    };
     Bytes longer = good;
     longer.push_back(0xF7);
-    Bytes shortNoMarkers(good.begin(), good.end() - 1);
-    shortNoMarkers[0] = 0;
-    Bytes badEnd = good;
-    badEnd[Size - 1] = 0xF8;
-    Bytes badStart = good;
-    badStart[0] = 0xF1;
-    Bytes badSecond = good;
-    badSecond[block(2)] = 3;
-    Bytes badLast = good;
-    badLast[block(15)] = 0;
-    // Markers are checked before programs: a wrong marker in block 1 wins over one in block 2.
-    Bytes markersAndBlocks = badEnd;
-    markersAndBlocks[block(1)] = 9;
-
-    const std::string prefix = "Not a valid tempolate file: ";
-    EXPECT_EQ(loadError(settings, longer, Size + 1), prefix + "wrong size");
-    EXPECT_EQ(loadError(settings, shortNoMarkers, Size - 1), prefix + "wrong size")
-        << "the size is looked at before the markers";
-    EXPECT_EQ(loadError(settings, good, 0), prefix + "wrong size");
-    EXPECT_EQ(loadError(settings, badEnd, Size), prefix + "MIDI markers missing");
-    EXPECT_EQ(loadError(settings, badStart, Size), prefix + "MIDI markers missing");
-    EXPECT_EQ(loadError(settings, markersAndBlocks, Size), prefix + "MIDI markers missing");
-    EXPECT_EQ(loadError(settings, badSecond, Size), prefix + "invalid program marker");
-    EXPECT_EQ(loadError(settings, badLast, Size), prefix + "invalid program marker");
-
-    EXPECT_EQ(templateOf(settings), before) << "a refused message changed the template";
-    EXPECT_EQ(save(settings), savedBefore) << "a refused message changed what is saved";
+    const std::pair<Bytes, const char*> cases[] = {
+        {longer, "wrong size"},
+        {Bytes(good.begin() + 1, good.end() - 1), "wrong size"},   // the size is looked at before the markers
+        {Bytes(), "wrong size"},
+        {with(Size - 1, 0xF8), "MIDI markers missing"},
+        {with(0, 0xF1), "MIDI markers missing"},
+        {with(Size - 1, 0xF8, blockOf(1), 9), "MIDI markers missing"},   // the markers before the blocks
+        {with(blockOf(2), 3), "invalid program marker"},
+        {with(blockOf(15), 0), "invalid program marker"},
+    };
+    for (const auto& [message, reason] : cases) {
+        try {
+            settings.loadFromMem(message.data(), (int)message.size());
+            ADD_FAILURE() << "accepted, expected " << reason;
+        } catch (const Tr::Exception& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("Not a valid tempolate file: ") + reason);
+        }
+    }
+    EXPECT_EQ(Bytes(settings.getTemplateData(), settings.getTemplateData() + Size), before) << "a refused message changed the editor";
+    EXPECT_EQ(savedBy(settings), savedBefore) << "a refused message changed what is saved";
     EXPECT_EQ(settings.getBaseSetting(4), 12);
 }
 
@@ -144,192 +148,75 @@ TEST(QuorvaSettings, LoadThenSaveReproducesACanonicalMessage)
     const Bytes message = canonicalMessage();
     QuorvaSettings settings;
     settings.loadFromMem(message.data(), Size);
-    EXPECT_EQ(save(settings), message);
-
-    // The editor's copy keeps setting 3 in non-type-5 programs and pitch 0 in type-5 ones.
-    for (int p = 1; p <= 15; ++p)
-    {
-        const bool perStep = message[block(p) + 1] == 5;
+    EXPECT_EQ(savedBy(settings), message);
+    // A step shows the byte its program type uses; a type-5 program has the default base setting.
+    for (int p = 1; p <= 15; ++p) {
+        const bool perStep = message[blockOf(p) + 1] == 5;
         EXPECT_EQ(settings.hasStepSettings(p), perStep) << "program " << p;
-        EXPECT_EQ(settings.getBaseSetting(p), perStep ? 3 : message[settingAt(p, 0)]) << "program " << p;
-        for (int s = 0; s < 16; ++s)
-        {
-            if (perStep)
-            {
-                EXPECT_EQ(settings.getTemplateData()[pitchAt(p, s)], 0);
-                EXPECT_EQ(settings.getStep(p, s), message[settingAt(p, s)]);
-            }
-            else
-            {
-                EXPECT_EQ(settings.getTemplateData()[settingAt(p, s)], 3);
-                EXPECT_EQ(settings.getStep(p, s), message[pitchAt(p, s)]);
-            }
-        }
+        EXPECT_EQ(settings.getBaseSetting(p), perStep ? 3 : message[settingOf(p, 0)]) << "program " << p;
+        EXPECT_EQ(settings.getStep(p, 15), message[perStep ? settingOf(p, 15) : pitchOf(p, 15)]) << "program " << p;
     }
 }
 
-TEST(QuorvaSettings, LoadAndSaveNormalise)
+TEST(QuorvaSettings, LoadAndSaveNormaliseAndRewriteTheMarkers)
 {
     Bytes message = canonicalMessage();
-    const int loop = 2;  // a "Loop Portamento" program
-    const int multi = 3; // a "Different Settings" program
-    message[block(loop) + 1] = 2;
-    message[block(multi) + 1] = 5;
-    for (int s = 0; s < 16; ++s)
-    {
-        message[settingAt(loop, s)] = s == 0 ? 4 : 9;
-        message[pitchAt(multi, s)] = static_cast<unsigned char>(10 + s);
-        message[settingAt(multi, s)] = static_cast<unsigned char>(s);
+    message[blockOf(2) + 1] = 2;   // "Loop Portamento"
+    message[blockOf(3) + 1] = 5;   // "Different Settings"
+    for (int s = 0; s < 16; ++s) {
+        message[settingOf(2, s)] = s == 0 ? 4 : 9;
+        message[pitchOf(3, s)] = (unsigned char)(10 + s);
+        message[settingOf(3, s)] = (unsigned char)s;
     }
-
-    QuorvaSettings settings;
-    settings.loadFromMem(message.data(), Size);
-    EXPECT_EQ(settings.getBaseSetting(loop), 4) << "the base setting is step 1's";
-    EXPECT_EQ(settings.getBaseSetting(multi), 3);
-
-    const Bytes out = save(settings);
-    for (int s = 0; s < 16; ++s)
-    {
-        EXPECT_EQ(out[settingAt(loop, s)], 4) << "step " << s;
-        EXPECT_EQ(out[pitchAt(loop, s)], message[pitchAt(loop, s)]) << "step " << s;
-        EXPECT_EQ(out[pitchAt(multi, s)], 0) << "step " << s;
-        EXPECT_EQ(out[settingAt(multi, s)], s) << "step " << s;
+    const Bytes out = loaded(message);
+    for (int s = 0; s < 16; ++s) {
+        EXPECT_EQ(out[settingOf(2, s)], 4) << "step 1's setting is the base setting, repeated; step " << s;
+        EXPECT_EQ(out[pitchOf(2, s)], message[pitchOf(2, s)]) << "step " << s;
+        EXPECT_EQ(out[pitchOf(3, s)], 0) << "a type-5 program sends pitch 0; step " << s;
+        EXPECT_EQ(out[settingOf(3, s)], s) << "step " << s;
     }
-
-    // Markers are rewritten whatever the template holds, so even an empty editor saves a message
-    // that loads.
-    const QuorvaSettings empty;
-    const Bytes blank = save(empty);
-    EXPECT_EQ(blank[0], 0xF0);
-    EXPECT_EQ(blank[Size - 1], 0xF7);
+    // Markers are written whatever the editor holds, so even an empty one saves a message that loads.
+    const Bytes blank = savedBy(QuorvaSettings());
+    EXPECT_EQ(blank.front() * 1000 + blank.back(), 0xF0 * 1000 + 0xF7);
     for (int p = 1; p <= 15; ++p)
-        EXPECT_EQ(blank[block(p)], p);
-    QuorvaSettings reloaded;
-    EXPECT_NO_THROW(reloaded.loadFromMem(blank.data(), Size));
-}
-
-TEST(QuorvaSettings, Accessors)
-{
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(1), 1);
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(2), 37);
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(15), 505);
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(0), -1);
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(16), -1);
-    EXPECT_EQ(QuorvaSettings::getProgramTemplateIndex(-1), -1);
-
-    const Bytes message = canonicalMessage();
-    QuorvaSettings settings;
-    settings.loadFromMem(message.data(), Size);
-    const Bytes before = templateOf(settings);
-
-    // Programs outside 1..15 read as no value and write nothing.
-    for (int program : {0, 16, -1})
-    {
-        EXPECT_EQ(settings.getProgramValue(program, Field::Type), QuorvaSettings::NoValue);
-        EXPECT_EQ(settings.getBaseSetting(program), QuorvaSettings::NoValue);
-        EXPECT_EQ(settings.getStep(program, 0), QuorvaSettings::NoValue);
-        EXPECT_EQ(settings.stepTable(program).count, 0);
-        settings.applyProgramValue(program, Field::Type, 1);
-        settings.applyStep(program, 0, 1);
-        settings.applyBaseSetting(program, 5);
-        settings.resetSteps(program);
-    }
-    EXPECT_EQ(templateOf(settings), before);
-
-    settings.applyProgramValue(7, Field::Type, 0);
-    settings.applyProgramValue(7, Field::StepCount, 5);
-    settings.applyProgramValue(7, Field::Duration, 64);
-    settings.applyGlobalValue(Global::LoopPortamentoRate, 45);
-    settings.applyGlobalValue(Global::StepPortamentoRate, 25);
-    settings.applyGlobalValue(Global::OutputType, 6);
-    settings.applyGlobalValue(Global::MidiChannel, 14);
-    settings.applyStep(7, 15, 127);
-    settings.resetSteps(8);
-    settings.applyBaseSetting(8, 16);
-    const Bytes out = save(settings);
-    EXPECT_EQ(out[block(7) + 1], 0);
-    EXPECT_EQ(out[block(7) + 34], 5);
-    EXPECT_EQ(out[block(7) + 35], 64);
-    EXPECT_EQ(out[pitchAt(7, 15)], 127);
-    EXPECT_EQ(Bytes(out.begin() + 541, out.begin() + 545), (Bytes {45, 25, 6, 14}));
-    for (int s = 0; s < 16; ++s)
-    {
-        EXPECT_EQ(out[pitchAt(8, s)], 0) << "step " << s;
-        EXPECT_EQ(out[settingAt(8, s)], 16) << "step " << s;
-    }
-    EXPECT_EQ(settings.getGlobalValue(Global::OutputType), 6);
-    EXPECT_EQ(settings.getProgramValue(7, Field::StepCount), 5);
-
-    // A "Different Settings" program edits the setting bytes; switching back shows the pitches.
-    settings.applyProgramValue(8, Field::Type, 5);
-    EXPECT_TRUE(settings.hasStepSettings(8));
-    EXPECT_EQ(settings.stepTable(8).table, QuorvaStepsDifferentSettingTable);
-    EXPECT_EQ(settings.getStep(8, 0), 3) << "a program loaded as another type shows Octave Up";
-    settings.applyStep(8, 0, 17);
-    EXPECT_EQ(settings.getTemplateData()[settingAt(8, 0)], 17);
-    EXPECT_EQ(settings.getTemplateData()[pitchAt(8, 0)], 0);
-    settings.applyProgramValue(8, Field::Type, 3);
-    EXPECT_EQ(settings.getBaseSetting(8), 16);
-    EXPECT_EQ(settings.stepTable(8).table, QuorvaStepsOctaveHarmonyTable);
-
-    // A base setting that is no row pairs with the first row's step table, as its combo box does.
-    settings.applyBaseSetting(8, 0);
-    EXPECT_EQ(settings.stepTable(8).table, QuorvaSteps2OctavesUpTable);
-}
-
-TEST(QuorvaSettings, ValuesShownOrNot)
-{
-    Bytes message = canonicalMessage();
-    message[543] = 7;             // no output type
-    message[block(4) + 1] = 4;    // no program type
-    message[block(4) + 35] = 3;   // below the shortest duration
-    QuorvaSettings settings;
-    settings.loadFromMem(message.data(), Size);
-
-    EXPECT_TRUE(settings.isShown(Global::LoopPortamentoRate));
-    EXPECT_TRUE(settings.isShown(Global::MidiChannel));
-    EXPECT_FALSE(settings.isShown(Global::OutputType));
-    EXPECT_FALSE(settings.isShown(4, Field::Type));
-    EXPECT_FALSE(settings.isShown(4, Field::Duration));
-    EXPECT_TRUE(settings.isShown(4, Field::StepCount));
-    EXPECT_FALSE(settings.isShown(0, Field::StepCount));
-    EXPECT_EQ(QuorvaSettings::tableOf(Global::OutputType).table, QuorvaOutputTypeTable);
-    EXPECT_EQ(QuorvaSettings::tableOf(Field::Duration).count, 111);
+        EXPECT_EQ(blank[blockOf(p)], p);
+    EXPECT_NO_THROW(loaded(blank));
 }
 
 // A combo box that shows no item gives -1; the byte it stands for must keep what the file carried
 // instead of turning into 0xFF inside the SysEx body.
-TEST(QuorvaSettings, NoItemKeepsTheLoadedByte)
+TEST(QuorvaSettings, BytesThatAreNoRowAreNotShownAndKept)
 {
     Bytes message = canonicalMessage();
-    message[543] = 7;
-    message[pitchAt(1, 3)] = 126;
-    message[block(1) + 1] = 2;
+    message[543] = 7;               // no output type
+    message[blockOf(4) + 1] = 4;    // no program type
+    message[blockOf(4) + 35] = 3;   // below the shortest duration
     QuorvaSettings settings;
     settings.loadFromMem(message.data(), Size);
-
-    for (int value : {QuorvaSettings::NoValue, -200, 0x80, 0xFF, 1000})
-    {
+    EXPECT_TRUE(settings.isShown(Global::MidiChannel) && settings.isShown(4, Field::StepCount));
+    EXPECT_FALSE(settings.isShown(Global::OutputType) || settings.isShown(4, Field::Type) || settings.isShown(4, Field::Duration));
+    const Bytes asItStands = savedBy(settings);
+    EXPECT_EQ(asItStands[543], 7);
+    for (int value : {QuorvaSettings::NoValue, -200, 0x80, 0xFF, 1000}) {
         settings.applyGlobalValue(Global::OutputType, value);
         settings.applyGlobalValue(Global::MidiChannel, value);
         settings.applyStep(1, 3, value);
         settings.applyProgramValue(1, Field::StepCount, value);
         settings.applyBaseSetting(1, value);
     }
-    const Bytes out = save(settings);
-    EXPECT_EQ(out[543], 7);
-    EXPECT_EQ(out[544], message[544]);
-    EXPECT_EQ(out[pitchAt(1, 3)], 126);
-    EXPECT_EQ(out[block(1) + 34], message[block(1) + 34]);
-    EXPECT_EQ(out[settingAt(1, 0)], message[settingAt(1, 0)]);
-    EXPECT_EQ(introducedHighBytes(message, out), "");
+    EXPECT_EQ(changedBytes(asItStands, savedBy(settings)), Offsets());
 
     // A file whose step 1 carried a high setting byte gets it back there, and nowhere else.
-    message[settingAt(1, 0)] = 0x90;
-    settings.loadFromMem(message.data(), Size);
-    const Bytes high = save(settings);
-    EXPECT_EQ(high[settingAt(1, 0)], 0x90);
+    message[settingOf(1, 0)] = 0x90;
+    const Bytes high = loaded(message);
+    EXPECT_EQ(high[settingOf(1, 0)], 0x90);
     EXPECT_EQ(introducedHighBytes(message, high), "");
+
+    // A base setting that is no row pairs with the first row's steps, as its combo box shows.
+    settings.applyBaseSetting(1, 0);
+    EXPECT_EQ(settings.stepTable(1).table, QuorvaSteps2OctavesUpTable);
+    settings.applyProgramValue(1, Field::Type, 5);
+    EXPECT_EQ(settings.stepTable(1).table, QuorvaStepsDifferentSettingTable);
 }
 
 TEST(QuorvaSettings, ContractViolationsStopTheProgram)
@@ -341,73 +228,81 @@ TEST(QuorvaSettings, ContractViolationsStopTheProgram)
     EXPECT_DEATH(settings.applyStep(1, -1, 0), "step >= 0 && step < QUORVA_STEP_COUNT");
 }
 
-// Random messages, most of them with valid frame and markers: whatever is accepted saves to a message
-// that loads again, saves the same once more, and carries no high byte the input did not have,
-// even after edits with values a combo box showing no item (or a careless caller) would pass.
+// Random messages, most with valid frame and markers: whatever is accepted saves to a message that
+// loads again and saves the same once more, with no high byte the input did not have, also after
+// edits with values a combo box showing no item would pass. Programs outside 1..15 (no program
+// selected) read as no value and change nothing.
 TEST(QuorvaSettings, RandomMessagesRoundTrip)
 {
     std::mt19937 random(0x51A7E5u);
-    std::uniform_int_distribution<int> anyByte(0, 255);
-    std::uniform_int_distribution<int> percent(0, 99);
-    std::uniform_int_distribution<int> program(1, 15);
-    std::uniform_int_distribution<int> step(0, 15);
-    std::uniform_int_distribution<int> value(-2, 260);
+    auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
     int accepted = 0;
-
-    for (int round = 0; round < 4000; ++round)
-    {
+    for (int round = 0; round < 4000; ++round) {
         Bytes input(Size);
+        const int mask = below(2) ? 0xFF : 0x7F;   // half of them keep to data bytes, as real files do
         for (unsigned char& b : input)
-            b = static_cast<unsigned char>(anyByte(random));
-        // Half of the inputs keep to data bytes, as real files do.
-        if (percent(random) < 50)
-            for (unsigned char& b : input)
-                b &= 0x7F;
-        if (percent(random) < 90)
-        {
-            input[0] = 0xF0;
-            input[Size - 1] = 0xF7;
-            for (int p = 1; p <= 15; ++p)
-                input[block(p)] = static_cast<unsigned char>(p);
-            for (int p = 1; p <= 15; ++p)
-                if (percent(random) < 30)
-                    input[block(p) + 1] = 5;
+            b = (unsigned char)(below(256) & mask);
+        if (below(10) < 9) {
+            input.front() = 0xF0;
+            input.back() = 0xF7;
+            for (int p = 1; p <= 15; ++p) {
+                input[blockOf(p)] = (unsigned char)p;
+                input[blockOf(p) + 1] = below(10) < 3 ? 5 : input[blockOf(p) + 1];
+            }
         }
-
         QuorvaSettings settings;
-        const Bytes emptySave = save(settings);
-        try
-        {
+        try {
             settings.loadFromMem(input.data(), Size);
-        }
-        catch (const Tr::Exception&)
-        {
-            ASSERT_EQ(save(settings), emptySave) << "round " << round << ": refused but changed";
+        } catch (const Tr::Exception&) {
+            ASSERT_EQ(savedBy(settings), savedBy(QuorvaSettings())) << "round " << round << ": refused but changed";
             continue;
         }
         ++accepted;
-
-        const Bytes saved = save(settings);
+        const Bytes saved = savedBy(settings);
         ASSERT_EQ(introducedHighBytes(input, saved), "") << "round " << round;
-        QuorvaSettings again;
-        ASSERT_NO_THROW(again.loadFromMem(saved.data(), Size)) << "round " << round;
-        ASSERT_EQ(save(again), saved) << "round " << round << ": second save differs";
+        ASSERT_EQ(loaded(saved), saved) << "round " << round << ": second save differs";
 
-        for (int edit = 0; edit < 8; ++edit)
-        {
-            const int p = program(random);
-            switch (percent(random) % 5)
-            {
-            case 0: settings.applyGlobalValue(static_cast<Global>(541 + edit % 4), value(random)); break;
-            case 1: settings.applyProgramValue(p, static_cast<Field>(edit % 2 ? 1 : 34), value(random)); break;
-            case 2: settings.applyStep(p, step(random), value(random)); break;
-            case 3: settings.applyBaseSetting(p, value(random)); break;
+        for (int edit = 0; edit < 8; ++edit) {
+            const int p = below(19) - 2, value = below(263) - 2, kind = below(5);
+            const Bytes before = savedBy(settings);
+            switch (kind) {
+            case 0: settings.applyGlobalValue(Global(541 + edit % 4), value); break;
+            case 1: settings.applyProgramValue(p, edit % 2 ? Field::Type : Field::StepCount, value); break;
+            case 2: settings.applyStep(p, below(16), value); break;
+            case 3: settings.applyBaseSetting(p, value); break;
             default: settings.resetSteps(p); break;
             }
+            if (p < 1 || p > 15) {
+                ASSERT_EQ(std::make_pair(settings.getStep(p, 0), settings.getBaseSetting(p)), std::make_pair(-1, -1)) << p;
+                ASSERT_TRUE(kind == 0 || changedBytes(before, savedBy(settings)).empty()) << "program " << p;
+            }
         }
-        const Bytes edited = save(settings);
+        const Bytes edited = savedBy(settings);
         ASSERT_EQ(introducedHighBytes(input, edited), "") << "round " << round << " after edits";
-        ASSERT_NO_THROW(again.loadFromMem(edited.data(), Size)) << "round " << round;
+        ASSERT_NO_THROW(loaded(edited)) << "round " << round;
     }
     EXPECT_GT(accepted, 3000);
+}
+
+TEST(DefaultsFile, IsTheGeneratedMessageAndEveryByteShowsARow)
+{
+    const Bytes generated = savedBy(buildDefaults());
+    if (const char* write = std::getenv("QUORVA_WRITE_DEFAULTS"); write && std::string(write) == "1")
+        TempFolder::writeFile(defaultsPath, std::string(generated.begin(), generated.end()));
+    const Bytes file = readBytes(defaultsPath);
+    EXPECT_EQ(file, generated) << defaultsPath << " is missing or stale: run with QUORVA_WRITE_DEFAULTS=1";
+
+    QuorvaSettings settings;
+    ASSERT_NO_THROW(settings.loadFromMem(file.data(), int(file.size())));
+    EXPECT_EQ(introducedHighBytes({}, file), "");
+    for (int g = 541; g <= 544; ++g)
+        EXPECT_TRUE(settings.isShown(Global(g))) << "global byte " << g;
+    const QuorvaTable bases{QuorvaBaseSettingTable, QuorvaBaseSettingCount};
+    for (int p = 1; p <= 15; ++p) {
+        for (Field f : {Field::Type, Field::StepCount, Field::Duration})
+            EXPECT_TRUE(settings.isShown(p, f)) << "program " << p << " field " << int(f);
+        EXPECT_TRUE(settings.hasStepSettings(p) || bases.findRow(settings.getBaseSetting(p)) >= 0) << "program " << p;
+        for (int s = 0; s < QUORVA_STEP_COUNT; ++s)
+            EXPECT_GE(settings.stepTable(p).findRow(settings.getStep(p, s)), 0) << "program " << p << " step " << s;
+    }
 }
