@@ -11,16 +11,6 @@ namespace {
 
 using Answer = std::function<void(juce::FileChooserDialogBox&, juce::FileBrowserComponent&)>;
 
-juce::FileBrowserComponent* FindBrowser(juce::Component& c)
-{
-    if (auto* b = dynamic_cast<juce::FileBrowserComponent*>(&c))
-        return b;
-    for (auto* child : c.getChildren())
-        if (auto* b = FindBrowser(*child))
-            return b;
-    return nullptr;
-}
-
 // Asks the file question while a timer on the message thread waits for the modal box and lets
 // `answer` act on it the way a user would.
 std::string Ask(const Answer& answer, const std::string& title, const std::string& initialPath, bool save)
@@ -32,7 +22,7 @@ std::string Ask(const Answer& answer, const std::string& title, const std::strin
         void timerCallback() override
         {
             auto* box = dynamic_cast<juce::FileChooserDialogBox*>(juce::Component::getCurrentlyModalComponent());
-            if (auto* browser = box ? FindBrowser(*box) : nullptr)
+            if (auto* browser = box ? findFileBrowser(*box) : nullptr)
             {
                 stopTimer();
                 answered = true;
