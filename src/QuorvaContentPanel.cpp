@@ -5,6 +5,8 @@
 #include "core/TrFiles.h"
 #include "core/TrUtil.h"
 
+#include <algorithm>
+
 namespace {
 
 using Global = QuorvaSettings::Global;
@@ -460,8 +462,13 @@ void QuorvaContentPanel::unchange(bool enable)
 juce::String QuorvaContentPanel::makeTitle(const juce::String& currentFile, bool changed)
 {
     juce::String title = juce::String("Quorva MIDI 2") + " - v" + "1.0";
-    if (currentFile.isNotEmpty())
-        title += " - " + juce::String(Tr::ExtractFileName(currentFile.toStdString()));
+    if (currentFile.isNotEmpty()) {
+        // A file name may hold line breaks and other control characters, and the title bar is one
+        // line: they show as "?", as directory listings show them.
+        std::string name = Tr::ExtractFileName(currentFile.toStdString());
+        std::replace_if(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }, '?');
+        title += " - " + juce::String(name);
+    }
     if (changed)
         title += " *";
     return title;

@@ -9,6 +9,48 @@
 
 namespace Tr {
 
+namespace {
+
+// Values are read back through the string list's value parser, which skips blanks and tabs after
+// the "=", takes a leading double quote for the start of a quoted value, and never sees past a line
+// break: a break would even let the rest of the value stand as lines of its own, keys and section
+// headers included. Such a value is written in the parser's quoted form; every other value stays
+// raw, so files and their readers see what they always saw.
+std::string ReadableValue(const std::string& value)
+{
+    // A zero byte would end the whole file for the reader; what stands before it is all a reader
+    // could ever see of this value.
+    const std::string text = value.substr(0, value.find('\0'));
+    const bool raw = text.empty()
+                     || (text[0] != ' ' && text[0] != '\t' && text[0] != '"'
+                         && text.find_first_of("\r\n") == std::string::npos);
+    if (raw)
+        return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        default:
+            quoted += c;
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+} // namespace
+
 void TIniFile::ReadFromFile()
 {
     TStringList lines;
@@ -126,7 +168,7 @@ unsigned char TIniFile::ReadBool(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
-    FSections[section].SetValue(key, value);
+    FSections[section].SetValue(key, ReadableValue(value));
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value)

@@ -29,6 +29,8 @@ public:
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
     unsigned char ReadBool(const std::string& section, const std::string& key, unsigned char def) const;
 
+    // A value that would not read back unchanged (leading blank, tab or double quote, a line
+    // break) is stored in the quoted form the reader understands; others are stored as they are.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
     void WriteBool(const std::string& section, const std::string& key, unsigned char value);

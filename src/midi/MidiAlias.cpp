@@ -5,7 +5,6 @@
 #include "core/TrIniFile.h"
 #include "core/TrUtil.h"
 #include "midi/MidiAliasPortLookup.h"
-#include "midi/MidiIniValue.h"
 #include "midi/MidiListenerList.h"
 
 #include <memory>
@@ -117,9 +116,8 @@ void TMidiAlias::loadFromIniFile(TIniFile& ini, int index)
 void TMidiAlias::saveToIniFile(TIniFile& ini, int index)
 {
     const std::string k = UString::FromInt(index);
-    ini.WriteString(SECTION_ALIAS, IDENT_NAME + k, EncodeMidiIniValue(FName));
-    ini.WriteString(SECTION_ALIAS, IDENT_DEVICE + k,
-                    EncodeMidiIniValue(UString::FromInt(FType) + ":" + FDevice));
+    ini.WriteString(SECTION_ALIAS, IDENT_NAME + k, FName);
+    ini.WriteString(SECTION_ALIAS, IDENT_DEVICE + k, UString::FromInt(FType) + ":" + FDevice);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,7 +4,6 @@
 #include "core/TrIniFile.h"
 #include "core/TrUtil.h"
 #include "midi/MidiManager.h"
-#include "midi/MidiIniValue.h"
 #include "midi/MidiRouter.h"
 
 namespace Tr
@@ -208,7 +207,7 @@ void MMDevIn::AssignFrom(const MMDevIn& o)
 void MMDevIn::saveToIniFile(TIniFile& ini, int k)
 {
     const std::string n = UString::FromInt(k);
-    ini.WriteString(SECTION_MIDI_IN, IDENT_NAME + n, EncodeMidiIniValue(GetName()));
+    ini.WriteString(SECTION_MIDI_IN, IDENT_NAME + n, GetName());
     ini.WriteString(SECTION_MIDI_IN, IDENT_OPTIONS + n,
                     Flag(FActiveSensing) + Flag(FTimingClock) + TypeOptions(FDescriptor->GetType()));
 }
@@ -259,7 +258,7 @@ void MMDevOut::AssignFrom(const MMDevOut& o)
 void MMDevOut::saveToIniFile(TIniFile& ini, int k)
 {
     const std::string n = UString::FromInt(k);
-    ini.WriteString(SECTION_MIDI_OUT, IDENT_NAME + n, EncodeMidiIniValue(GetName()));
+    ini.WriteString(SECTION_MIDI_OUT, IDENT_NAME + n, GetName());
     ini.WriteString(SECTION_MIDI_OUT, IDENT_OPTIONS + n, TypeOptions(FDescriptor->GetType()));
 }
 

@@ -3,7 +3,6 @@
 #include "core/TrAssert.h"
 #include "core/TrIniFile.h"
 #include "core/TrUtil.h"
-#include "midi/MidiIniValue.h"
 #include "midi/MidiListenerList.h"
 
 namespace Tr {
@@ -79,8 +78,8 @@ void TMidiRoute::LoadFromIni(TIniFile& ini, int n)
 void TMidiRoute::SaveToIni(TIniFile& ini, int n)
 {
     const std::string k = UString::FromInt(n);
-    ini.WriteString(SECTION_ROUTER, IDENT_INNAME + k, EncodeMidiIniValue(GetInputName()));
-    ini.WriteString(SECTION_ROUTER, IDENT_OUTNAME + k, EncodeMidiIniValue(GetOutputName()));
+    ini.WriteString(SECTION_ROUTER, IDENT_INNAME + k, GetInputName());
+    ini.WriteString(SECTION_ROUTER, IDENT_OUTNAME + k, GetOutputName());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -322,26 +322,27 @@ OSStatus Client::DisposePort(MIDIPortRef ref)
 
 namespace {
 
-// kMIDIErrUnknownEndpoint when nothing is at the address, kMIDIErrWrongEndpointType when it is
-// not a source.
-OSStatus CheckSource(snd_seq_t* seq, Address source)
+// kMIDIErrUnknownEndpoint when the source has gone (or another port has its address),
+// kMIDIErrWrongEndpointType when it is not a source.
+OSStatus CheckSource(snd_seq_t* seq, const Endpoint& source)
 {
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
-    if (snd_seq_get_any_port_info(seq, source.client, source.port, info) < 0)
+    if (!IsStillThere(seq, source, info))
         return kMIDIErrUnknownEndpoint;
     return IsEndpointPort(info, true) ? 0 : kMIDIErrWrongEndpointType;
 }
 
 } // namespace
 
-OSStatus Client::Connect(Port& port, Address source, void* connRefCon)
+OSStatus Client::Connect(Port& port, const Endpoint& endpoint, void* connRefCon)
 {
     if (!port.isInput)
         return kMIDIErrInvalidPort;
-    const OSStatus checked = CheckSource(FSeq.get(), source);
+    const OSStatus checked = CheckSource(FSeq.get(), endpoint);
     if (checked != 0)
         return checked;
+    const Address source = endpoint.address;
     std::lock_guard<std::recursive_mutex> lock(port.callbackMutex);
     if (!port.alive)
         return kMIDIErrInvalidPort;
@@ -415,9 +416,10 @@ OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* c
         return kMIDIErrInvalidPort;
     if (Alsa::KindOf(source) == ObjectKind::Destination)
         return kMIDIErrWrongEndpointType;
-    if (Alsa::KindOf(source) != ObjectKind::Source)
+    Alsa::Endpoint endpoint;
+    if (Alsa::KindOf(source) != ObjectKind::Source || !Alsa::EndpointOfRef(source, endpoint))
         return kMIDIErrUnknownEndpoint;
-    return client->Connect(*found, Alsa::AddressOf(source), connRefCon);
+    return client->Connect(*found, endpoint, connRefCon);
 }
 
 OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source)
@@ -426,7 +428,8 @@ OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source)
     std::shared_ptr<Alsa::Port> found = Client::FindPort(port, &client);
     if (!found)
         return kMIDIErrInvalidPort;
-    if (Alsa::KindOf(source) != ObjectKind::Source)
+    Alsa::Endpoint endpoint;
+    if (Alsa::KindOf(source) != ObjectKind::Source || !Alsa::EndpointOfRef(source, endpoint))
         return kMIDIErrNoConnection;
-    return client->Disconnect(*found, Alsa::AddressOf(source));
+    return client->Disconnect(*found, endpoint.address);
 }

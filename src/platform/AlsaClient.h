@@ -37,7 +37,7 @@ struct Port
     // Output side, guarded by the owner's output mutex: byte-to-event coders per destination (a
     // SysEx may go on in the next packet list) and the latest scheduled packet, which later
     // packets with later stamps must not overtake.
-    std::map<int, MidiCoder> coders;       // by AddressKey
+    std::map<MIDIEndpointRef, MidiCoder> coders;   // by destination
     MIDITimeStamp lastStamp = 0;
     uint64_t lastQueueNanos = 0;
 };
@@ -68,12 +68,13 @@ public:
     static OSStatus NewPort(MIDIClientRef client, bool isInput, const std::string& name,
                             MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort);
     static OSStatus DisposePort(MIDIPortRef ref);
-    OSStatus Connect(Port& port, Address source, void* connRefCon);
+    OSStatus Connect(Port& port, const Endpoint& source, void* connRefCon);
     OSStatus Disconnect(Port& port, Address source);
 
     // ---- Output (AlsaSend.cpp) ----
-    OSStatus Send(Port& port, Address destination, const MIDIPacketList& list);
-    OSStatus QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request);
+    OSStatus Send(Port& port, MIDIEndpointRef ref, const Endpoint& destination, const MIDIPacketList& list);
+    OSStatus QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request,
+                        const Endpoint& destination);
 
 private:
     // Starts the receive thread (announcement subscription first when asked for).
@@ -96,8 +97,8 @@ private:
     // stamp; the caller holds the output mutex and drains the output afterwards.
     OSStatus SendBytes(Port& port, snd_midi_event_t* coder, Address destination, MIDITimeStamp stamp,
                        const uint8_t* data, size_t length, SendClock& clock);
-    // 0 when the destination is there and port is subscribed to it.
-    OSStatus PrepareDestination(Port& port, Address destination);
+    // 0 when the destination is still there and port is subscribed to it.
+    OSStatus PrepareDestination(Port& port, const Endpoint& destination);
     void SysexLoop();
 
     // AlsaReceive.cpp
@@ -130,6 +131,7 @@ private:
     {
         std::weak_ptr<Port> port;
         MIDISysexSendRequest* request;
+        Endpoint destination;
     };
     mutable std::mutex FSysexMutex;
     std::condition_variable FSysexWake;

@@ -2,7 +2,10 @@
 #include "platform/AlsaEndpoints.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <tuple>
 
 // Never released: the keys live as long as the process.
 const SysStringRef kMIDIPropertyName = SysStringCreate("name");
@@ -53,9 +56,9 @@ bool IsEndpointPort(const snd_seq_port_info_t* info, bool source)
     return (snd_seq_port_info_get_type(info) & midiTypes) != 0;
 }
 
-std::vector<Address> ListEndpoints(snd_seq_t* seq, bool sources, const std::set<int>& ownClients)
+std::vector<Endpoint> ListEndpoints(snd_seq_t* seq, bool sources, const std::set<int>& ownClients)
 {
-    std::vector<Address> result;
+    std::vector<Endpoint> result;
     snd_seq_client_info_t* clientInfo = nullptr;
     snd_seq_port_info_t* portInfo = nullptr;
     snd_seq_client_info_alloca(&clientInfo);
@@ -70,9 +73,69 @@ std::vector<Address> ListEndpoints(snd_seq_t* seq, bool sources, const std::set<
         snd_seq_port_info_set_port(portInfo, -1);
         while (snd_seq_query_next_port(seq, portInfo) >= 0)
             if (IsEndpointPort(portInfo, sources))
-                result.push_back(Address { client, snd_seq_port_info_get_port(portInfo) });
+                result.push_back(Endpoint { Address { client, snd_seq_port_info_get_port(portInfo) },
+                                            snd_seq_client_info_get_name(clientInfo),
+                                            snd_seq_port_info_get_name(portInfo) });
     }
     return result;
+}
+
+namespace {
+
+// Every endpoint a reference was made for, numbered in the order they were first listed. It grows
+// by one entry for each new port or new names at an address, which a process meets a few of.
+struct EndpointTable
+{
+    std::mutex mutex;
+    std::vector<Endpoint> byNumber;
+    std::map<std::tuple<int, std::string, std::string>, uint32_t> numbers;
+};
+
+EndpointTable& TheEndpointTable()
+{
+    static EndpointTable table;
+    return table;
+}
+
+const uint32_t kEndpointNumbers = 1u << 24;
+
+} // namespace
+
+MIDIEndpointRef EndpointRef(ObjectKind kind, const Endpoint& endpoint)
+{
+    EndpointTable& table = TheEndpointTable();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    const auto key = std::make_tuple(AddressKey(endpoint.address), endpoint.clientName, endpoint.portName);
+    auto found = table.numbers.find(key);
+    if (found != table.numbers.end())
+        return MakeRef(kind, found->second);
+    if (table.byNumber.size() >= kEndpointNumbers)
+        return 0;
+    const uint32_t number = static_cast<uint32_t>(table.byNumber.size());
+    table.byNumber.push_back(endpoint);
+    table.numbers.emplace(key, number);
+    return MakeRef(kind, number);
+}
+
+bool EndpointOfRef(MIDIEndpointRef ref, Endpoint& out)
+{
+    EndpointTable& table = TheEndpointTable();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    const uint32_t number = ref & (kEndpointNumbers - 1);
+    if (number >= table.byNumber.size())
+        return false;
+    out = table.byNumber[number];
+    return true;
+}
+
+bool IsStillThere(snd_seq_t* seq, const Endpoint& endpoint, snd_seq_port_info_t* info)
+{
+    snd_seq_client_info_t* clientInfo = nullptr;
+    snd_seq_client_info_alloca(&clientInfo);
+    return snd_seq_get_any_client_info(seq, endpoint.address.client, clientInfo) >= 0
+           && snd_seq_get_any_port_info(seq, endpoint.address.client, endpoint.address.port, info) >= 0
+           && endpoint.clientName == snd_seq_client_info_get_name(clientInfo)
+           && endpoint.portName == snd_seq_port_info_get_name(info);
 }
 
 MIDIUniqueID StableUniqueId(ObjectKind kind, const std::string& clientName, const std::string& portName)
@@ -108,6 +171,7 @@ struct CtlCloser
 struct ObjectFacts
 {
     ObjectKind kind = ObjectKind::None;
+    Address address {};
     std::string clientName;
     std::string portName;
     std::string model;
@@ -134,14 +198,24 @@ void ReadCard(int card, ObjectFacts& facts)
     facts.manufacturer = snd_ctl_card_info_get_driver(info);
 }
 
-// 0, or kMIDIErrObjectNotFound when the reference names nothing that is there now.
+// 0, or kMIDIErrObjectNotFound when the reference names nothing that is there now (for a source or
+// destination: when its port has gone, also when another port has taken its address).
 OSStatus Describe(MIDIObjectRef ref, ObjectFacts& facts)
 {
     facts.kind = KindOf(ref);
-    if (facts.kind != ObjectKind::Source && facts.kind != ObjectKind::Destination
-        && facts.kind != ObjectKind::Entity && facts.kind != ObjectKind::Device)
+    const bool isEndpoint = facts.kind == ObjectKind::Source || facts.kind == ObjectKind::Destination;
+    Endpoint endpoint;
+    if (isEndpoint)
+    {
+        if (!EndpointOfRef(ref, endpoint))
+            return kMIDIErrObjectNotFound;
+        facts.address = endpoint.address;
+    }
+    else if (facts.kind == ObjectKind::Entity || facts.kind == ObjectKind::Device)
+        facts.address = AddressOf(ref);
+    else
         return kMIDIErrObjectNotFound;
-    const Address address = AddressOf(ref);
+    const Address address = facts.address;
     OSStatus status = kMIDIErrObjectNotFound;
     Client::Query([&](snd_seq_t* seq, const std::set<int>& ownClients) {
         if (ownClients.count(address.client) != 0 || address.client == SND_SEQ_CLIENT_SYSTEM)
@@ -157,10 +231,12 @@ OSStatus Describe(MIDIObjectRef ref, ObjectFacts& facts)
             snd_seq_port_info_alloca(&portInfo);
             if (snd_seq_get_any_port_info(seq, address.client, address.port, portInfo) < 0)
                 return;
-            if (facts.kind != ObjectKind::Entity && !IsEndpointPort(portInfo, facts.kind == ObjectKind::Source))
+            if (isEndpoint && !IsEndpointPort(portInfo, facts.kind == ObjectKind::Source))
                 return;
             facts.portName = snd_seq_port_info_get_name(portInfo);
         }
+        if (isEndpoint && (facts.clientName != endpoint.clientName || facts.portName != endpoint.portName))
+            return;
         if (snd_seq_client_info_get_type(clientInfo) == SND_SEQ_KERNEL_CLIENT)
             ReadCard(snd_seq_client_info_get_card(clientInfo), facts);
         status = 0;
@@ -168,9 +244,9 @@ OSStatus Describe(MIDIObjectRef ref, ObjectFacts& facts)
     return status;
 }
 
-std::vector<Address> Endpoints(bool sources)
+std::vector<Endpoint> Endpoints(bool sources)
 {
-    std::vector<Address> result;
+    std::vector<Endpoint> result;
     Client::Query([&](snd_seq_t* seq, const std::set<int>& ownClients) {
         result = ListEndpoints(seq, sources, ownClients);
     });
@@ -195,14 +271,14 @@ size_t MIDIGetNumberOfDestinations()
 
 MIDIEndpointRef MIDIGetSource(size_t index)
 {
-    const std::vector<Alsa::Address> sources = Alsa::Endpoints(true);
-    return index < sources.size() ? Alsa::AddressRef(ObjectKind::Source, sources[index]) : 0;
+    const std::vector<Alsa::Endpoint> sources = Alsa::Endpoints(true);
+    return index < sources.size() ? Alsa::EndpointRef(ObjectKind::Source, sources[index]) : 0;
 }
 
 MIDIEndpointRef MIDIGetDestination(size_t index)
 {
-    const std::vector<Alsa::Address> destinations = Alsa::Endpoints(false);
-    return index < destinations.size() ? Alsa::AddressRef(ObjectKind::Destination, destinations[index]) : 0;
+    const std::vector<Alsa::Endpoint> destinations = Alsa::Endpoints(false);
+    return index < destinations.size() ? Alsa::EndpointRef(ObjectKind::Destination, destinations[index]) : 0;
 }
 
 OSStatus MIDIEndpointGetEntity(MIDIEndpointRef endpoint, MIDIEntityRef* outEntity)
@@ -216,7 +292,7 @@ OSStatus MIDIEndpointGetEntity(MIDIEndpointRef endpoint, MIDIEntityRef* outEntit
     Alsa::ObjectFacts facts;
     const OSStatus status = Alsa::Describe(endpoint, facts);
     if (status == 0)
-        *outEntity = Alsa::AddressRef(ObjectKind::Entity, Alsa::AddressOf(endpoint));
+        *outEntity = Alsa::AddressRef(ObjectKind::Entity, facts.address);
     return status;
 }
 

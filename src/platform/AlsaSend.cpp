@@ -50,17 +50,19 @@ bool Client::EnsureQueue()
     return true;
 }
 
-OSStatus Client::PrepareDestination(Port& port, Address destination)
+OSStatus Client::PrepareDestination(Port& port, const Endpoint& destination)
 {
+    // A port that took over the address of the one we were asked for counts as that one gone:
+    // nothing reaches a program or device nobody chose.
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
-    if (snd_seq_get_any_port_info(FSeq.get(), destination.client, destination.port, info) < 0
-        || !IsEndpointPort(info, false))
+    if (!IsStillThere(FSeq.get(), destination, info) || !IsEndpointPort(info, false))
         return kMIDIErrUnknownEndpoint;
     // Drivers open their device only while a port is subscribed to them and ignore events before;
     // a subscription that exists already (-EBUSY) is fine. It ends with our port or theirs, so a
     // device that comes back is subscribed anew by the next send.
-    const int result = snd_seq_connect_to(FSeq.get(), port.alsaPort, destination.client, destination.port);
+    const Address address = destination.address;
+    const int result = snd_seq_connect_to(FSeq.get(), port.alsaPort, address.client, address.port);
     return result >= 0 || result == -EBUSY ? 0 : kMIDIErrMessageSend;
 }
 
@@ -126,7 +128,7 @@ OSStatus Client::SendBytes(Port& port, snd_midi_event_t* coder, Address destinat
     return 0;
 }
 
-OSStatus Client::Send(Port& port, Address destination, const MIDIPacketList& list)
+OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destination, const MIDIPacketList& list)
 {
     if (port.isInput)
         return kMIDIErrInvalidPort;
@@ -134,7 +136,7 @@ OSStatus Client::Send(Port& port, Address destination, const MIDIPacketList& lis
     const OSStatus prepared = PrepareDestination(port, destination);
     if (prepared != 0)
         return prepared;
-    MidiCoder& coder = port.coders[AddressKey(destination)];
+    MidiCoder& coder = port.coders[ref];
     if (!coder)
         coder = NewMidiCoder(kEventBytes);
     SendClock clock;
@@ -142,7 +144,8 @@ OSStatus Client::Send(Port& port, Address destination, const MIDIPacketList& lis
     const MIDIPacket* packet = &list.packet[0];
     for (uint32_t i = 0; i < list.numPackets && status == 0; ++i)
     {
-        status = SendBytes(port, coder.get(), destination, packet->timeStamp, packet->data, packet->length, clock);
+        status = SendBytes(port, coder.get(), destination.address, packet->timeStamp, packet->data, packet->length,
+                           clock);
         packet = MIDIPacketNext(packet);
     }
     // What was accepted before a failure still goes out.
@@ -151,7 +154,8 @@ OSStatus Client::Send(Port& port, Address destination, const MIDIPacketList& lis
     return status;
 }
 
-OSStatus Client::QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request)
+OSStatus Client::QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request,
+                            const Endpoint& destination)
 {
     {
         std::lock_guard<std::mutex> lock(FSysexMutex);
@@ -159,7 +163,7 @@ OSStatus Client::QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequ
             return kMIDIErrInvalidClient;
         if (!FSysexThread.joinable())
             FSysexThread = std::thread(&Client::SysexLoop, this);
-        FSysexJobs.push_back(SysexJob { port, request });
+        FSysexJobs.push_back(SysexJob { port, request, destination });
     }
     FSysexWake.notify_one();
     return 0;
@@ -176,7 +180,6 @@ void Client::SysexLoop()
         const SysexJob job = FSysexJobs.front();
         FSysexJobs.pop_front();
         MIDISysexSendRequest* const request = job.request;
-        const Address destination = AddressOf(request->destination);
         // A coder of its own: messages sent meanwhile to the same destination cannot cut in.
         MidiCoder coder;
         // When stopping, requests not yet sent are completed at once with their bytes left over.
@@ -194,10 +197,10 @@ void Client::SysexLoop()
                     coder = NewMidiCoder(kEventBytes);
                 std::lock_guard<std::mutex> output(FOutputMutex);
                 SendClock clock;
-                status = PrepareDestination(*port, destination);
+                status = PrepareDestination(*port, job.destination);
                 if (status == 0)
-                    status = SendBytes(*port, coder.get(), destination, AudioGetCurrentHostTime(), request->data,
-                                       piece, clock);
+                    status = SendBytes(*port, coder.get(), job.destination.address, AudioGetCurrentHostTime(),
+                                       request->data, piece, clock);
                 if (snd_seq_drain_output(FSeq.get()) < 0)
                     status = kMIDIErrMessageSend;
             }
@@ -253,7 +256,10 @@ OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacke
         return checked;
     try
     {
-        return client->Send(*found, Alsa::AddressOf(destination), *list);
+        Alsa::Endpoint target;
+        if (!Alsa::EndpointOfRef(destination, target))
+            return kMIDIErrUnknownEndpoint;
+        return client->Send(*found, destination, target, *list);
     }
     catch (const std::bad_alloc&)
     {
@@ -274,10 +280,17 @@ OSStatus MIDISendSysex(MIDISysexSendRequest* request)
         return kMIDIErrInvalidPort;
     try
     {
-        return client->QueueSysex(port, request);
+        Alsa::Endpoint target;
+        if (!Alsa::EndpointOfRef(request->destination, target))
+            return kMIDIErrUnknownEndpoint;
+        return client->QueueSysex(port, request, target);
     }
     catch (const std::system_error&)
     {
         return kMIDIErrServerStart;   // no thread for the transfer
+    }
+    catch (const std::bad_alloc&)
+    {
+        return kMIDIErrMessageSend;
     }
 }

@@ -1,6 +1,8 @@
 // The panel's files: SAVE, OPEN and drops with the unsaved-changes question, every error box, the
 // start with or without a last file and the defaults, and the settings ini.
 #include "PanelHarness.h"
+#include "core/TrIniFile.h"
+#include "midi/FreshProcess.h"
 
 #include <fstream>
 
@@ -25,6 +27,25 @@ std::string iniCurrent(const std::string& file, const std::string& documents = "
 {
     return "[Current]\nFile=" + file + "\n" + (documents.empty() ? "" : "DocumentsDir=" + documents + "\n");
 }
+
+// Each start of the program is a process of its own that finds the settings ini the one before it
+// wrote at its quit.
+class EditorRestarts : public PanelTest
+{
+protected:
+    void SetUp() override {}
+    void TearDown() override {}
+    // One run of the program around body: its start before, its quit after.
+    void run(const std::function<void()>& body)
+    {
+        RunInFreshProcess([&] {
+            PanelTest::SetUp();
+            if (!HasFatalFailure() && !IsSkipped())
+                body();
+            PanelTest::TearDown();
+        });
+    }
+};
 
 } // namespace
 
@@ -241,4 +262,31 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
         EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir()}));
     }
     EXPECT_TRUE(quitRequested());
+}
+
+TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
+{
+    const std::string path = writeFile("z\n[MIDI.out]\nName0=Synth C\nOptions0=FF4944494D.syx", otherSettings(12));
+    const std::string shown = titled + " - z?[MIDI.out]?Name0=Synth C?Options0=FF4944494D.syx";
+    run([&] {
+        start();
+        drop(path);
+        EXPECT_EQ(title(), shown) << "the title bar shows the name on one line";
+        EXPECT_EQ(combo("midiOutCombo").getText(), "(none)");
+    });
+    run([&] {
+        start();
+        EXPECT_EQ(panel().getCurrentFile(), juce::String(path)) << "the last file is read back whole";
+        EXPECT_EQ(message(), otherSettings(12)) << "and opened again";
+        EXPECT_EQ(title(), shown);
+        EXPECT_EQ(combo("midiOutCombo").getText(), "(none)");
+        EXPECT_FALSE(midi->IsOpen(synth[2])) << "no port is opened by a line of a file name";
+        EXPECT_FALSE(button("sendButton").isEnabled());
+    });
+    Tr::TIniFile ini(iniPath());
+    ini.ReadFromFile();
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), path);
+    EXPECT_EQ(ini.ReadString("Current", "DocumentsDir", ""), documentsDir());
+    EXPECT_FALSE(ini.ValueExists("MIDI.out", "Name0") || ini.ValueExists("MIDI.out", "DocumentsDir"))
+        << TempFolder::readFile(iniPath());
 }

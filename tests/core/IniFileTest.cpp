@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <utility>
+
 using Tr::TIniFile;
 using Tr::TStringList;
 
@@ -78,9 +81,9 @@ TEST(IniFile, WritesTheExactTextAndReadsItBack)
     TIniFile small(dir / "small.ini");
     small.WriteString("b", "x", "1");
     small.WriteString("a", "y", "2");
-    small.WriteString("B", "z", " raw \"value\"");
+    small.WriteString("B", "z", "raw \"value\"");
     small.WriteToFile();
-    EXPECT_EQ(TempFolder::readFile(dir / "small.ini"), "[B]\nz= raw \"value\"\n\n[a]\ny=2\n\n[b]\nx=1\n\n")
+    EXPECT_EQ(TempFolder::readFile(dir / "small.ini"), "[B]\nz=raw \"value\"\n\n[a]\ny=2\n\n[b]\nx=1\n\n")
         << "byte order of names, LF only, values raw, an empty line after each section";
 
     const std::string nested = dir / "sub/folder/settings.ini";
@@ -109,6 +112,43 @@ TEST(IniFile, WritesTheExactTextAndReadsItBack)
     EXPECT_FALSE(missing.ReadFromFileNoException());
     EXPECT_TRUE(missing.GetSections().empty()) << "a failed read leaves no section";
     EXPECT_EQ(ErrorText([&] { missing.ReadFromFile(); }), "error opening file: : " + dir / "missing.ini");
+}
+
+TEST(IniFile, EveryValueReadsBackAndNoneMakesALineOfItsOwn)
+{
+    TempFolder dir;
+    const std::string file = dir / "settings.ini";
+    const std::string injected = "/home/u/z\n[MIDI.out]\nName0=Synth C\nOptions0=FF4944494D.syx";
+    const std::pair<std::string, std::string> values[] = {   // value, its line
+        {"C:\\dir\\a b;c=d [x]  ", "v0=C:\\dir\\a b;c=d [x]  "},   // all raw: nothing here is read specially
+        {"", "v1="},
+        {" lead", "v2=\" lead\""},
+        {"\tq\"\\", "v3=\"\tq\\\"\\\\\""},
+        {"\"quoted\"", "v4=\"\\\"quoted\\\"\""},
+        {"two\r\nlines\r", "v5=\"two\\r\\nlines\\r\""},
+        {injected, "v6=\"/home/u/z\\n[MIDI.out]\\nName0=Synth C\\nOptions0=FF4944494D.syx\""},
+    };
+    TIniFile ini(file);
+    for (size_t i = 0; i < std::size(values); ++i)
+        ini.WriteString("Current", "v" + std::to_string(i), values[i].first);
+    ini.WriteString("Current", "zero", std::string("ab\0cd", 5));
+    ini.WriteString("Later", "k", "kept");
+    ini.WriteToFile();
+
+    const std::string text = TempFolder::readFile(file);
+    for (const auto& [value, line] : values)
+        EXPECT_NE(text.find("\n" + line + "\n"), std::string::npos) << "no line '" << line << "' in:\n" << text;
+    TIniFile back(file);
+    back.ReadFromFile();
+    Lines names;
+    for (const auto& entry : back.GetSections())
+        names.push_back(entry.first);
+    EXPECT_EQ(names, Lines({"Current", "Later"})) << "no section came out of a value";
+    for (size_t i = 0; i < std::size(values); ++i)
+        EXPECT_EQ(back.ReadString("Current", "v" + std::to_string(i), "?"), values[i].first) << values[i].second;
+    EXPECT_FALSE(back.ValueExists("Current", "Name0"));
+    EXPECT_EQ(back.ReadString("Current", "zero", ""), "ab") << "a zero byte ends the value, not the file";
+    EXPECT_EQ(back.ReadString("Later", "k", ""), "kept");
 }
 
 TEST(IniFile, FailedWritesAreReportedAndKeepTheOldFile)

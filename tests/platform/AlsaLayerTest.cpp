@@ -15,8 +15,19 @@ using Alsa::ObjectKind;
 
 TEST(AlsaLayer, ReferencesAndWhichPortsAreEndpoints)
 {
-    EXPECT_NE(Alsa::AddressRef(ObjectKind::Source, { 0, 0 }), 0u) << "no reference is 0";
+    EXPECT_NE(Alsa::AddressRef(ObjectKind::Entity, { 0, 0 }), 0u) << "no reference is 0";
     EXPECT_EQ(Alsa::KindOf(0x7F000001u), ObjectKind::None) << "an unknown kind byte";
+
+    // A program that ends frees its client number for the next one.
+    const Alsa::Endpoint alpha { { 129, 0 }, "Alpha", "out" }, beta { { 129, 0 }, "Beta", "out" };
+    const MIDIEndpointRef toAlpha = Alsa::EndpointRef(ObjectKind::Destination, alpha);
+    EXPECT_EQ(Alsa::EndpointRef(ObjectKind::Destination, alpha), toAlpha) << "a port keeps its reference";
+    EXPECT_NE(Alsa::EndpointRef(ObjectKind::Destination, beta), toAlpha) << "a newcomer at its address gets another";
+    EXPECT_EQ(Alsa::KindOf(Alsa::EndpointRef(ObjectKind::Source, alpha)), ObjectKind::Source);
+    Alsa::Endpoint named;
+    ASSERT_TRUE(Alsa::EndpointOfRef(toAlpha, named));
+    EXPECT_EQ(named.clientName + "/" + named.portName, "Alpha/out");
+    EXPECT_FALSE(Alsa::EndpointOfRef(Alsa::MakeRef(ObjectKind::Destination, 0xFFFFFF), named)) << "never made";
 
     const unsigned readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
     const unsigned writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
@@ -82,7 +93,7 @@ TEST(AlsaLayer, WithoutSequencerNoPortsAndQuietFailures)
     EXPECT_EQ(MIDIOutputPortCreate(client, SysString("Output port").get(), &port), kMIDIErrInvalidClient);
     EXPECT_EQ(port, 0u);
     SysString name("x");
-    const MIDIEndpointRef made = Alsa::AddressRef(ObjectKind::Destination, { 20, 0 });
+    const MIDIEndpointRef made = Alsa::EndpointRef(ObjectKind::Destination, { { 20, 0 }, "Card", "Port" });
     EXPECT_EQ(MIDIObjectGetStringProperty(made, kMIDIPropertyName, name.receive()), kMIDIErrObjectNotFound);
     EXPECT_EQ(name.get(), nullptr);
     MIDISysexSendRequest request {};

@@ -14,11 +14,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -72,6 +74,53 @@ std::vector<std::string> PresentNames(unsigned char isInput)
             names.push_back(manager->GetDevDescriptor(i, isInput)->GetName());
     return names;
 }
+
+// Another program's sequencer client with one writable port of the same name, and what reaches it.
+class OtherProgram
+{
+public:
+    explicit OtherProgram(const char* name)
+    {
+        if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
+            return;
+        snd_seq_set_client_name(FSeq, name);
+        snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    }
+    ~OtherProgram()
+    {
+        if (FSeq != nullptr)
+            snd_seq_close(FSeq);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    int Client() const { return FSeq != nullptr ? snd_seq_client_id(FSeq) : -1; }
+
+    // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
+    size_t Heard(size_t enough, int timeoutMs)
+    {
+        size_t heard = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (heard < enough && std::chrono::steady_clock::now() < end)
+        {
+            snd_seq_event_t* event = nullptr;
+            if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            if (event->type == SND_SEQ_EVENT_SYSEX)
+                heard += event->data.ext.len;
+            else if (event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
+                ++heard;
+        }
+        return heard;
+    }
+
+private:
+    snd_seq_t* FSeq = nullptr;
+};
 
 std::vector<uint8_t> SettingsMessage()
 {
@@ -279,4 +328,31 @@ TEST_F(ManagerInVm, CardPortsComeAndGoWithTheModule)
     }
     manager->RemoveDevListChangeListener(&changes);
     EXPECT_EQ(MIDIClientDispose(probe), 0);
+}
+
+TEST_F(ManagerInVm, ASendReachesOnlyThePortItWasOpenedFor)
+{
+    auto alpha = std::make_unique<OtherProgram>("Alpha");
+    manager->RefreshDevList(0);
+    const int id = Present("Alpha", 0);
+    ASSERT_GE(id, 0);
+    manager->Open(id, 0, 1);
+    auto* output = static_cast<Tr::TMidiOutputMac*>(manager->GetMidiOutputByIndex(id));
+    ASSERT_NE(output, nullptr);
+    ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_EQ(alpha->Heard(546, 5000), 546u);
+
+    // Alpha's program ends and Beta's starts on the same address before the next listing.
+    const int address = alpha->Client();
+    alpha.reset();
+    OtherProgram beta("Beta");
+    ASSERT_EQ(beta.Client(), address) << "the sequencer hands the freed client number on";
+    EXPECT_FALSE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_THROW(output->SendShort(0xB0, 7, 99), Tr::EMidiError);
+    std::vector<uint8_t> message = settings;
+    EXPECT_EQ(output->SendLongWait(message.data(), 546, nullptr), 0) << "the SysEx request breaks off";
+    EXPECT_EQ(beta.Heard(1, 500), 0u) << "Beta hears nothing meant for Alpha";
+
+    EXPECT_TRUE(WaitFor([] { return Present("Beta", 0) >= 0; }, 6000, true)) << "the next listing";
+    EXPECT_LT(Present("Alpha", 0), 0) << "finds Alpha gone";
 }

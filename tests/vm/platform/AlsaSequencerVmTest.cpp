@@ -108,8 +108,10 @@ TEST_F(AlsaSequencer, PortPropertiesClientNamesAndRefusals)
     const std::vector<uint8_t> note = { 0x90, 60, 100 };
     EXPECT_EQ(SendPacket(ours.output, FindEndpoint(true, ThroughPort), note, 0), kMIDIErrWrongEndpointType);
     EXPECT_EQ(MIDIPortConnectSource(ours.input, virmidi, nullptr), kMIDIErrWrongEndpointType);
-    EXPECT_EQ(SendPacket(ours.output, Alsa::AddressRef(Alsa::ObjectKind::Destination, { 150, 0 }), note, 0),
-              kMIDIErrUnknownEndpoint);
+    const MIDIEndpointRef nowhere = Alsa::EndpointRef(Alsa::ObjectKind::Destination, { { 150, 0 }, "Gone", "Gone" });
+    EXPECT_EQ(SendPacket(ours.output, nowhere, note, 0), kMIDIErrUnknownEndpoint);
+    EXPECT_EQ(SendPacket(ours.output, Alsa::MakeRef(Alsa::ObjectKind::Destination, 0xFFFFFF), note, 0),
+              kMIDIErrUnknownEndpoint) << "a reference never made";
     EXPECT_EQ(SendPacket(ours.input, virmidi, note, 0), kMIDIErrInvalidPort) << "an input port sends nothing";
 }
 
