@@ -217,19 +217,17 @@ int TMidiAliasList::ImportFromString(const std::string& s, int start, TAliasType
         return 0;
     }
     const int r = length - start;
-    if (r < ExportHeaderLength)
-        throw Exception("illegal ini format");
     const int n = HexToInt(s.substr(static_cast<std::size_t>(start) + 4, 4));
-    if (n < 1) {
+    if (n < 1 || r <= ExportHeaderLength) {
         Clear();
         return ExportHeaderLength;
     }
     // All names are read before anything changes, so a damaged text leaves the list and the alias
-    // manager as they were.
+    // manager as they were. A text that ends right after a whole name is read as far as it goes,
+    // even when its count announces more names.
     std::vector<std::string> names;
-    names.reserve(static_cast<std::size_t>(n));
     int pos = ExportHeaderLength;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n && r - pos >= 1; ++i) {
         std::string name;
         pos += DecodeStringFromIniFile(s, start + pos, name);
         names.push_back(std::move(name));

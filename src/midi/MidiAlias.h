@@ -94,8 +94,9 @@ public:
     // Text form "MIDA", four hex digits of the count, then each name length-prefixed.
     std::string ExportToString(TAliasType type);
     // Reads that text form from position start, finding or creating each alias in the alias
-    // manager; returns the characters read (0 without the "MIDA" mark). A damaged text throws
-    // "illegal ini format" and changes neither this list nor the alias manager.
+    // manager; returns the characters read (0 without the "MIDA" mark, 8 for a count below 1 or no
+    // room for a name). A damaged text throws "illegal ini format" and changes neither this list
+    // nor the alias manager.
     int ImportFromString(const std::string& s, int start, TAliasType type);
     std::string getCommaSeparatedString();
 };

@@ -126,10 +126,9 @@ void MidiManager::OpenDevice(int id, unsigned char isInput, unsigned char throwO
         if (e->FDev->IsClosed())
         {
             const std::string text = UString::FormatS1(isInput ? SFInCouldNotBeOpened : SFOutCouldNotBeOpened, e->GetName());
-            // Closing a port that did not open still takes its name out of the open-port list, and
-            // the entry remembers why it is closed whichever way the error goes.
+            // Closing a port that did not open still takes its name out of the open-port list. Only
+            // a thrown error is kept in the entry; a told one has reached the listeners.
             e->FDev->Close();
-            e->FLastError = text;
             FireErrorEvent(id, isInput, text, throwOnError);
             return;
         }

@@ -119,17 +119,46 @@ TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
     // A failed open is shown with the back end's own text and leaves no port open.
     manager->Open(0, 0, 1);
     midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
-    ModalAnswers answers({"OK"});
-    pick(3);
-    EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
+    {
+        ModalAnswers answers({"OK"});
+        pick(3);
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
+    }
     EXPECT_FALSE(isOpen(0) || isOpen(2));
     EXPECT_EQ(chooser->getText(), "(none)");
+
+    // Any other error ends the round at once: the ports after it are not visited.
+    struct RefusingClose : Tr::MidiManagerDeviceControlListener
+    {
+        void OnBeforeCloseMidiDevice(int, unsigned char) override { throw Tr::Exception("Synth A is busy"); }
+        void OnMidiErrorMessage(int, unsigned char, const std::string& text) override { throw Tr::Exception(text); }
+    } refusing;
+    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::None);
+    manager->Open(0, 0, 1);
+    manager->AddDeviceControlListener(&refusing);
+    {
+        ModalAnswers answers({"OK"});
+        pick(3);
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device: Synth A is busy"});
+    }
+    manager->RemoveDeviceControlListener(&refusing);
+    EXPECT_TRUE(isOpen(0) && !isOpen(2));
+    EXPECT_EQ(aliasDevice(), "Synth C") << "written before the ports are visited";
 }
 
 TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
 {
-    manager->SetSuspended(0);
+    // Before the manager runs, a chosen port only waits, as an unplugged one does.
     chooser->refresh();
+    {
+        ModalAnswers answers({"OK"});
+        pick(2);
+        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
+    }
+    EXPECT_FALSE(isOpen(1));
+    manager->SetSuspended(0);
+    EXPECT_TRUE(isOpen(1)) << "opened once the manager runs";
+    EXPECT_EQ(chooser->getText(), "Synth B");
     pick(1);
     ASSERT_TRUE(isOpen(0));
 

@@ -4,6 +4,13 @@
 #include "QuorvaApplication.h"
 #include "core/TrException.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -64,6 +71,49 @@ protected:
     Calls calls;
     bool visibleAtStart = false;
 };
+
+// The settings ini the application finds in the per-user folder, as this test program is named.
+std::string writeSettingsIni(const ScopedHome& home, const std::string& text)
+{
+    const std::string path = home.folder() / ".Quorva Tindral/test_app.vzrs";
+    Tr::ForceDirectories(Tr::ExtractFileDir(path));
+    TempFolder::writeFile(path, text);
+    return path;
+}
+
+// Set in a child process that runs a test once more as a program that was moved elsewhere.
+const char* const kMovedProgram = "QUORVA_TEST_AS_MOVED_PROGRAM";
+
+// Runs this test once more in a child process that takes itself for `program` (the toolkit knows
+// the program's path only from how it was started); returns the child's exit status, or -1 when it
+// did not end within a minute, and leaves its output in `log`.
+int runThisTestAs(const std::string& program, const std::string& log)
+{
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string argv0 = program, filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    char* argv[] = {argv0.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&io, 1, 2);
+    setenv(kMovedProgram, "1", 1);
+    pid_t pid = -1;
+    const bool started = posix_spawn(&pid, "/proc/self/exe", &io, nullptr, argv, environ) == 0;
+    unsetenv(kMovedProgram);
+    posix_spawn_file_actions_destroy(&io);
+    int status = 0;
+    bool ended = false;
+    for (int waited = 0; started && !ended && waited <= 60000; waited += 20) {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended)
+            usleep(20000);
+    }
+    if (started && !ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 } // namespace
 
@@ -180,6 +230,7 @@ TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
 TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
 {
     ScopedHome home;
+    writeSettingsIni(home, "[Current]\nMainLeft=70\nMainTop=90\n");
     QuorvaApplication app;
     EXPECT_EQ(app.getApplicationName() + " " + app.getApplicationVersion(), "Quorva MIDI 2 1.0");
     EXPECT_FALSE(app.moreThanOneInstanceAllowed());
@@ -190,6 +241,7 @@ TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
     EXPECT_EQ(main->getName(), "Quorva MIDI 2 - v1.0") << "the editor's title: no file yet";
     EXPECT_EQ(main->getBackgroundColour(), juce::Colour(240, 240, 240));
     EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(main->getPosition(), juce::Point<int>(70, 90)) << "where the settings ini says";
     EXPECT_EQ(main->getContentComponent()->getLocalBounds().getBottomRight(),
               juce::Point<int>(main->getContentPanel()->preferredWidth, main->getContentPanel()->preferredHeight));
     pumpMessages(800);
@@ -198,4 +250,26 @@ TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
     app.shutdown();
     EXPECT_EQ(app.getMainWindow(), nullptr);
     EXPECT_EQ(BWindow::getInstance(), nullptr);
+}
+
+// An ini named like the program beside it wins over the one in the settings folder: it places the
+// window and is the one written at the end.
+TEST_F(Frame, TheIniBesideTheProgramIsPreferredToTheSettingsFolder)
+{
+    if (std::getenv(kMovedProgram)) {
+        QuorvaApplication app;
+        app.initialise("");
+        EXPECT_EQ(app.getMainWindow()->getPosition(), juce::Point<int>(210, 120));
+        app.shutdown();
+        return;
+    }
+    ScopedHome home;
+    const std::string inSettings = writeSettingsIni(home, "[Current]\nMainLeft=30\nMainTop=40\n");
+    TempFolder folder;
+    TempFolder::writeFile(folder / "test_app.vzrs", "[Current]\nMainLeft=210\nMainTop=120\n");
+    const int status = runThisTestAs(folder / "test_app", folder / "child.log");
+    const std::string output = TempFolder::readFile(folder / "child.log");
+    EXPECT_TRUE(status == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos) << output;
+    EXPECT_EQ(TempFolder::readFile(inSettings), "[Current]\nMainLeft=30\nMainTop=40\n") << "left alone";
+    EXPECT_NE(TempFolder::readFile(folder / "test_app.vzrs").find("File="), std::string::npos) << "written at the end";
 }

@@ -266,12 +266,25 @@ TEST(MidiAliasList, TextImportRoundTripAndDamagedTexts)
         EXPECT_EQ(list.Count(), 0) << "no mark: nothing read, the list emptied";
         EXPECT_EQ(list.ImportFromString("MIDA", 9, aliasMidiOut), 0) << "a start past the end reads nothing";
 
+        // A text cut short after a whole name, or before the first, is read as far as it goes.
+        for (const char* s : {"MIDA00", "MIDA0001"})
+        {
+            list.Add(existing);
+            EXPECT_EQ(list.ImportFromString(s, 0, aliasMidiOut), 8) << s;
+            EXPECT_EQ(list.Count(), 0) << s;
+        }
+        EXPECT_EQ(list.ImportFromString("MIDA00020001A", 0, aliasMidiOut), 13);
+        ASSERT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.GetAlias(0)->FName, "A");
+        EXPECT_EQ(M()->GetCount(), 2);
+
         // Damaged texts are refused as a whole: neither the list nor the manager changes.
         Lines log;
         LogListener l(log, "l");
         M()->AddAliasChangeListener(&l);
+        list.Clear();
         list.Add(existing);
-        for (const char* s : {"MIDA00", "MIDA0001", "MIDA00020001N", "MIDA00020001Nzz01x", "MIDA00010005abc"})
+        for (const char* s : {"MIDA00020001Nzz01x", "MIDA00010005abc", "MIDA0002000"})
         {
             try
             {

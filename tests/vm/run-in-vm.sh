@@ -8,7 +8,8 @@
 # a virtual MIDI card with its raw devices /dev/snd/midiC0D0..3 and sequencer ports), runs the
 # binary with the given arguments in /tmp and powers off. The guest's console output appears here.
 # Exit status: the binary's; 1 when the guest did not report one in time; 77 (SKIPPED for ctest)
-# only when qemu or the kernel package cannot be had on this machine.
+# only when qemu or the kernel package cannot be had on this machine, and then 1 instead when
+# QUORVA_VM_REQUIRED=1 (CI sets it, so that it cannot pass without a real sequencer).
 #
 # Inside the guest: QUORVA_VM=1, HOME=/tmp, and
 #   vm-module load NAME [PARAM=VALUE...]    load a module (snd-virmidi, snd-seq-dummy, ...)
@@ -20,6 +21,7 @@
 #   QUORVA_VM_TIMEOUT  seconds before the guest counts as hung (default 600)
 #   QUORVA_VM_MEMORY   guest memory in MB (default 512)
 #   QUORVA_VM_CPUS     guest processors (default 2)
+#   QUORVA_VM_REQUIRED 1: a machine that cannot run the guest fails the test instead of skipping it
 set -euo pipefail
 
 # Loaded at boot, in this order (each needs the ones before).
@@ -27,6 +29,10 @@ MODULES="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dumm
 snd-seq-midi-event snd-seq-virmidi snd-virmidi"
 
 skip() {
+  if [ "${QUORVA_VM_REQUIRED:-}" = 1 ]; then
+    echo "run-in-vm: FAILED (QUORVA_VM_REQUIRED=1, the test cannot be skipped): $*"
+    exit 1
+  fi
   echo "SKIPPED: $*"
   exit 77
 }
