@@ -166,15 +166,20 @@ bool QuorvaContentPanel::askToSaveChanges()
 
 void QuorvaContentPanel::load(const juce::String& path)
 {
-    int size = 0;
-    std::string error;
-    std::unique_ptr<void, MappedFileFree> data(Tr::getMemoryMappedFile(utf8(path), size, &error));
-    if (!error.empty())
-        throw Tr::Exception(Tr::UString::FormatS1("error loading: %s", error));
-    if (!data)
-        return;
+    Tr::TInputFile file(utf8(path));
     try
     {
+        // A settings file has one size only: any other is refused before a byte is read, so a
+        // huge file costs neither time nor memory. From 2 GB on the file layer's own text stands.
+        if (file.isOpen() && file.size() < Tr::WholeFileSizeLimit)
+            QuorvaSettings::checkSize(file.size());
+        int size = 0;
+        std::string error;
+        std::unique_ptr<void, MappedFileFree> data(Tr::getMemoryMappedFile(file, size, &error));
+        if (!error.empty())
+            throw Tr::Exception(Tr::UString::FormatS1("error loading: %s", error));
+        if (!data)
+            return;
         settings.loadFromMem(static_cast<const unsigned char*>(data.get()), size);
         refreshAfterLoad();
         currentFile = path;
@@ -246,7 +251,11 @@ void QuorvaContentPanel::save(const juce::String& path)
     // The new bytes go to a temporary file that replaces the old one only once it is complete, so
     // a failed save leaves the old file as it was.
     const std::string bytes(reinterpret_cast<const char*>(buffer), sizeof buffer);
-    if (Tr::WriteFileReplacing(utf8(path), bytes) != Tr::fwOk)
+    std::string refusal;
+    const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &refusal);
+    if (written == Tr::fwNotRegularFile)
+        throw Tr::Exception(refusal);
+    if (written != Tr::fwOk)
         throw Tr::Exception("file write error");
     unchange(true);
     currentFile = path;

@@ -43,9 +43,16 @@ int QuorvaSettings::getProgramTemplateIndex(int program)
     return ProgramBlockSize * program - (ProgramBlockSize - 1);
 }
 
+void QuorvaSettings::checkSize(long long size)
+{
+    if (size != QUORVA_TEMPLATE_SIZE_BYTES)
+        refuse("wrong size");
+}
+
 void QuorvaSettings::loadFromMem(const unsigned char* data, int size)
 {
-    if (size != QUORVA_TEMPLATE_SIZE_BYTES || data == nullptr)
+    checkSize(size);
+    if (data == nullptr)
         refuse("wrong size");
     if (data[0] != SysExStart || data[QUORVA_TEMPLATE_SIZE_BYTES - 1] != SysExEnd)
         refuse("MIDI markers missing");

@@ -52,6 +52,9 @@ public:
     // setting bytes of other programs hold DefaultSetting and the pitches of "Different Settings"
     // programs hold 0; saveToMem writes the real values back.
     void loadFromMem(const unsigned char* data, int size);
+    // The refusal of loadFromMem for a size no message has, so a file can be refused before it
+    // is read.
+    static void checkSize(long long size);
     // Writes the message to send or save; `size` must be QUORVA_TEMPLATE_SIZE_BYTES.
     void saveToMem(unsigned char* data, int size) const;
 

@@ -61,6 +61,19 @@ bool writeAll(int fd, const std::string& data)
     return true;
 }
 
+// The reason a path that exists is refused by the file roads, or "" for a regular file.
+std::string notRegularReason(const struct stat& st, const std::string& path)
+{
+    if (S_ISREG(st.st_mode))
+        return std::string();
+    const char* kind = S_ISDIR(st.st_mode)                           ? "folder"
+                       : S_ISFIFO(st.st_mode)                        ? "named pipe"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)  ? "device"
+                       : S_ISSOCK(st.st_mode)                        ? "socket"
+                                                                     : "special file";
+    return std::string("not a regular file (") + kind + "): " + path;
+}
+
 // The position of the dot that starts the extension of the file name; npos when there is none.
 size_t extensionDot(const std::string& path)
 {
@@ -216,11 +229,74 @@ bool FileDelete(const std::string& path)
 
 void TruncateFile(const std::string& path)
 {
-    // A file that cannot be opened is left as it is; there is nothing to truncate.
-    TFilePtr f(fopen(path.c_str(), "w"));
+    // A file that cannot be opened is left as it is; there is nothing to truncate. Only a regular
+    // file is emptied: a pipe would hold the open, and a device is nothing to truncate.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return;
+    FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
+    if (fd.valid() && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode))
+        (void)ftruncate(fd.get(), 0);
+}
+
+TInputFile::TInputFile(const std::string& path)
+    : FPath(path)
+{
+    // Looking first keeps devices from being opened at all: opening some has effects of its own.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        FError = notRegularReason(st, path);
+        return;
+    }
+    // Without O_NONBLOCK a named pipe put there since the look would hold the open until a
+    // writer comes.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || fstat(fd, &st) != 0)
+        FError = "error opening file: : " + path;
+    else
+        FError = notRegularReason(st, path);
+    if (!FError.empty()) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1)
+        (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FFd = fd;
+    FSize = (long long)st.st_size;
+}
+
+TInputFile::~TInputFile()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+bool TInputFile::read(void* buffer, size_t n)
+{
+    if (FFd < 0)
+        return false;
+    char* p = static_cast<char*>(buffer);
+    while (n > 0) {
+        const ssize_t got = ::read(FFd, p, n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        n -= (size_t)got;
+    }
+    return true;
 }
 
 void* getMemoryMappedFile(const std::string& path, int& size, std::string* error)
+{
+    TInputFile file(path);
+    return getMemoryMappedFile(file, size, error);
+}
+
+void* getMemoryMappedFile(TInputFile& file, int& size, std::string* error)
 {
     auto fail = [error](const std::string& text) -> void* {
         if (error)
@@ -228,25 +304,19 @@ void* getMemoryMappedFile(const std::string& path, int& size, std::string* error
         return nullptr;
     };
 
-    TFilePtr f(fopen(path.c_str(), "rb"));
-    if (!f)
-        return fail("error opening file: : " + path);
+    if (!file.isOpen())
+        return fail(file.error());
+    const long long n = file.size();
+    if (n >= WholeFileSizeLimit)
+        return fail("file too large (2GB limit): " + file.path());
 
-    long pos = -1;
-    if (fseek(f.get(), 0, SEEK_END) == 0)
-        pos = ftell(f.get());
-    // Taken unsigned, a failed position query (-1) counts as too large.
-    unsigned long n = (unsigned long)pos;
-    if (n >= 0x7fffffffUL || fseek(f.get(), 0, SEEK_SET) != 0)
-        return fail("file too large (2GB limit): " + path);
-
-    void* buffer = malloc(n > 0 ? n : 1);
+    void* buffer = malloc(n > 0 ? (size_t)n : 1);
     if (!buffer)
         return fail("out of memory (trying to allocate " + std::to_string(n) + " bytes).");
 
-    if (fread(buffer, 1, n, f.get()) != n) {
+    if (!file.read(buffer, (size_t)n)) {
         free(buffer);
-        return fail("error reading file into buffer : " + path);
+        return fail("error reading file into buffer : " + file.path());
     }
     size = (int)n;
     return buffer;
@@ -282,7 +352,7 @@ std::string GetTempFilename(const std::string& path)
     return std::string();
 }
 
-TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data)
+TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data, std::string* refusal)
 {
     std::string target = fileName;
     struct stat lst;
@@ -296,17 +366,10 @@ TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::stri
 
     struct stat st;
     const bool exists = stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode))
-        return fwCannotOpen;
-
     if (exists && !S_ISREG(st.st_mode)) {
-        // A device or a pipe cannot be replaced by a rename; write to it in place.
-        FileDescriptor fd(open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-        if (!fd.valid())
-            return fwCannotOpen;
-        if (!writeAll(fd.get(), data) || !fd.close())
-            return fwCannotWrite;
-        return fwOk;
+        if (refusal)
+            *refusal = notRegularReason(st, fileName);
+        return fwNotRegularFile;
     }
 
     static std::atomic<unsigned> counter{0};

@@ -42,10 +42,43 @@ bool FileRename(const std::string& from, const std::string& to);
 bool FileDelete(const std::string& path);
 void TruncateFile(const std::string& path);
 
+// A file open for reading that is known to be a regular file. Opening a named pipe would wait for
+// a writer for ever, and a device or socket is no file to read whole: the open never waits, and
+// anything but a regular file is refused with a reason instead of being read.
+class TInputFile
+{
+public:
+    explicit TInputFile(const std::string& path);
+    ~TInputFile();
+    TInputFile(const TInputFile&) = delete;
+    TInputFile& operator=(const TInputFile&) = delete;
+
+    bool isOpen() const { return FFd >= 0; }
+    const std::string& path() const { return FPath; }
+    // Why the file is not open: "error opening file: : <path>", or for a path that is there but
+    // is no regular file "not a regular file (named pipe): <path>" (folder, device, socket);
+    // empty when it is open.
+    const std::string& error() const { return FError; }
+    // The size the file system gives, known before a byte is read; 0 when not open.
+    long long size() const { return FSize; }
+    // Reads exactly n bytes from the current position; false on an error or an early end.
+    bool read(void* buffer, size_t n);
+
+private:
+    std::string FPath;
+    std::string FError;
+    long long FSize = 0;
+    int FFd = -1;
+};
+
+// Whole-file reads refuse files from this size on.
+constexpr long long WholeFileSizeLimit = 0x7fffffff;
+
 // Reads the whole file into a new buffer (it is not mapped). Null on failure, with the reason in
 // *error when error is not null; size is written only on success. Release with
-// freeMemoryMappedFile.
+// freeMemoryMappedFile. The second form reads a file the caller has opened and not read from.
 void* getMemoryMappedFile(const std::string& path, int& size, std::string* error);
+void* getMemoryMappedFile(TInputFile& file, int& size, std::string* error);
 void freeMemoryMappedFile(void* buffer);
 
 std::string GetTempFilename(const std::string& path);
@@ -53,14 +86,18 @@ std::string GetTempFilename(const std::string& path);
 enum TFileWriteResult
 {
     fwOk,
-    fwCannotOpen,   // the file (or the temporary file beside it) could not be created
-    fwCannotWrite,  // writing, flushing, closing or the final rename failed
+    fwCannotOpen,       // the file (or the temporary file beside it) could not be created
+    fwCannotWrite,      // writing, flushing, closing or the final rename failed
+    fwNotRegularFile,   // the name is taken by a folder, pipe, device or socket
 };
 
 // Replaces the contents of fileName by data. A regular file (or a new one) is written to a
 // temporary file in the same folder that is renamed over it only once everything is on disk, so
-// a failure never leaves a truncated file behind; devices and pipes are written in place.
-TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data);
+// a failure never leaves a truncated file behind. A name taken by anything but a regular file is
+// left alone (a pipe would hold the writer until someone reads, and a rename would replace a
+// device node): fwNotRegularFile, with the reason in *refusal when that is not null.
+TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data,
+                                    std::string* refusal = nullptr);
 
 // Hands the file's URL to the desktop's opener; true when the opener reported success.
 bool ExecuteFile(const std::string& file, const char* unused1 = nullptr, const char* unused2 = nullptr);

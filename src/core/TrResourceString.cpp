@@ -17,7 +17,9 @@ std::string UString::ResourceString(const char* text)
     static const std::string section("strings");
 
     const std::string english = text ? text : "";
-    return strings.ReadString(section, english, english);
+    const std::string translated = strings.ReadString(section, english, english);
+    // Far wider than any message; a translation asking for more is broken or hostile.
+    return FormatWidthsWithin(translated, 1024) ? translated : english;
 }
 
 } // namespace Tr

@@ -284,12 +284,17 @@ bool TStringList::LoadFromFile(const std::string& fileName, unsigned char throwO
 
 bool TStringList::SaveToFile(const std::string& fileName, unsigned char throwOnError) const
 {
-    switch (WriteFileReplacing(fileName, GetText())) {
+    std::string refusal;
+    switch (WriteFileReplacing(fileName, GetText(), &refusal)) {
     case fwOk:
         return true;
     case fwCannotOpen:
         if (throwOnError)
             throw Exception("could not open file " + fileName + " for writing");
+        return false;
+    case fwNotRegularFile:
+        if (throwOnError)
+            throw Exception(refusal);
         return false;
     case fwCannotWrite:
         break;

@@ -694,6 +694,32 @@ std::string Format(const char* fmt, ...)
     return result;
 }
 
+bool FormatWidthsWithin(const std::string& fmt, int limit)
+{
+    auto inSpecification = [&fmt](std::size_t i) {
+        return i < fmt.size() && fmt[i] != '\0' && std::strchr("-+ #0'.$*123456789", fmt[i]) != nullptr;
+    };
+    for (std::size_t i = 0; i < fmt.size(); ++i)
+    {
+        if (fmt[i] != '%')
+            continue;
+        if (++i < fmt.size() && fmt[i] == '%')
+            continue;
+        // Every number up to the conversion letter: argument number, width and precision.
+        while (inSpecification(i))
+        {
+            long long number = 0;
+            for (; i < fmt.size() && std::isdigit(uc(fmt[i])); ++i)
+                number = std::min<long long>(number * 10 + (fmt[i] - '0'), limit + 1LL);
+            if (number > limit)
+                return false;
+            if (inSpecification(i) && !std::isdigit(uc(fmt[i])))
+                ++i;
+        }
+    }
+    return true;
+}
+
 // ---- editions
 
 ZREdition getZREdition()

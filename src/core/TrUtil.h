@@ -81,6 +81,11 @@ std::wstring WStringFrom(const std::string& s);     // empty when unconvertible
 // printf-style formatting of a format that the compiler can see.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// True when no conversion of fmt asks for a field width, precision or argument number above
+// limit. Padding to a huge width takes seconds per message, so a translated format that asks for
+// one is not used.
+bool FormatWidthsWithin(const std::string& fmt, int limit);
+
 // ---- product editions
 enum ZREdition
 {

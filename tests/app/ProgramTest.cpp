@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +78,31 @@ TEST(Program, WithoutADisplayItSaysSoAndEnds)
     EXPECT_NE(WEXITSTATUS(status), 0);
     EXPECT_NE(output.find("no display"), std::string::npos) << output;
     EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
+}
+
+TEST(Program, APipeAsLanguageIniIsNotWaitedForBeforeMain)
+{
+    // The translations are read while the globals are built, before main: without a display the
+    // program must still get as far as saying so.
+    TempFolder dir;
+    const std::string language = dir / "Language.ini", output = dir / "output.txt";
+    ASSERT_EQ(mkfifo(language.c_str(), 0666), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", ":54321", 1);
+        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (chdir(dir.path().c_str()) != 0 || out < 0)
+            _exit(126);
+        dup2(out, 2);
+        execl(kProgram, kProgram, (char*)nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    const int status = waitForExit(pid, 30000);
+    if (status == -1)
+        stop(pid);
+    EXPECT_EQ(status, 1) << "-1: the program still waits for a writer of Language.ini";
+    EXPECT_NE(TempFolder::readFile(output).find("no display"), std::string::npos) << TempFolder::readFile(output);
 }
 
 TEST(Program, ASecondInstanceEndsAtOnce)

@@ -1,3 +1,4 @@
+#include "FifoRescue.h"
 #include "TempFolder.h"
 
 #include "core/TrFiles.h"
@@ -5,7 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
-#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 TEST(Files, PathArithmetic)
@@ -100,20 +102,58 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
     const std::string almostHuge = dir / "almost";
     TempFolder::writeFile(almostHuge, "");
     ASSERT_EQ(truncate(almostHuge.c_str(), 0x7ffffff0LL), 0);
-    // Room for what the process uses now and 512 MB more, far from the 2 GB asked for.
-    unsigned long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    ASSERT_GT(pages, 0u);
-    rlimit old;
-    getrlimit(RLIMIT_AS, &old);
-    rlimit tight = old;
-    tight.rlim_cur = pages * (unsigned long)sysconf(_SC_PAGESIZE) + 512UL * 1024 * 1024;
-    setrlimit(RLIMIT_AS, &tight);
-    void* none = Tr::getMemoryMappedFile(almostHuge, size, &error);
-    setrlimit(RLIMIT_AS, &old);
-    EXPECT_EQ(none, nullptr);
+    {
+        // Room for 512 MB more, far from the 2 GB asked for.
+        ScopedAddressSpaceLimit limit(512UL << 20);
+        ASSERT_TRUE(limit.set());
+        EXPECT_EQ(Tr::getMemoryMappedFile(almostHuge, size, &error), nullptr);
+    }
     EXPECT_EQ(error, "out of memory (trying to allocate 2147483632 bytes).");
 #endif
+}
+
+TEST(Files, OnlyRegularFilesAreReadOrReplacedAndNothingWaits)
+{
+    TempFolder dir;
+    const std::string pipe = dir / "pipe", socketPath = dir / "socket";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, (const sockaddr*)&address, sizeof address), 0);
+    {
+        FifoRescue rescue(pipe);
+        const std::pair<std::string, std::string> refused[] = {
+            {pipe, "named pipe"}, {dir.path(), "folder"}, {"/dev/null", "device"}, {socketPath, "socket"}};
+        for (const auto& [path, kind] : refused) {
+            std::string error, refusal;
+            int size = -1;
+            EXPECT_EQ(Tr::getMemoryMappedFile(path, size, &error), nullptr);
+            EXPECT_EQ(error, "not a regular file (" + kind + "): " + path);
+            EXPECT_EQ(Tr::WriteFileReplacing(path, "data", &refusal), Tr::fwNotRegularFile) << path;
+            EXPECT_EQ(refusal, error);
+        }
+        Tr::TruncateFile(pipe);
+        EXPECT_FALSE(rescue.steppedIn()) << "an open waited for the other end of the pipe";
+    }
+    close(listener);
+    EXPECT_TRUE(FifoRescue::isFifo(pipe)) << "the pipe was replaced";
+    EXPECT_EQ(dir.entryCount(), 2) << "nothing was written beside them";
+
+    // The size is known before a byte is read, and reading a file that shrank since stops short.
+    const std::string sparse = dir / "sparse";
+    TempFolder::writeFile(sparse, "");
+    ASSERT_EQ(truncate(sparse.c_str(), 3LL << 30), 0);
+    Tr::TInputFile file(sparse);
+    ASSERT_TRUE(file.isOpen()) << file.error();
+    EXPECT_EQ(file.error(), "");
+    EXPECT_EQ(file.size(), 3LL << 30);
+    ASSERT_EQ(truncate(sparse.c_str(), 2), 0);
+    char head[4];
+    EXPECT_FALSE(file.read(head, sizeof head));
+    Tr::TruncateFile(sparse);
+    EXPECT_EQ(TempFolder::readFile(sparse), "") << "a regular file is still emptied";
 }
 
 TEST(Files, HomeSettingsAndDocumentsFolders)

@@ -14,6 +14,9 @@ TEST(ResourceString, ReadsLanguageIniOnceFromTheWorkingDirectory)
     TempFolder::writeFile(dir / "Language.ini", "[strings]\n"
                                                 "MIDI IN=MIDI-Eingang\n"
                                                 "Cannot open %s=%s kann nicht ge\xC3\xB6" "ffnet werden\n"
+                                                "Port %s=%1024s\n"
+                                                "Port %s: %s=%s: %.1025s\n"
+                                                "Error %d=%-+0999999999d\n"
                                                 "[other]\n"
                                                 "MIDI OUT=MIDI-Ausgang\n");
     {
@@ -23,6 +26,10 @@ TEST(ResourceString, ReadsLanguageIniOnceFromTheWorkingDirectory)
     }
     EXPECT_EQ(Tr::UString::ResourceString("Cannot open %s"), "%s kann nicht ge\xC3\xB6" "ffnet werden");
     EXPECT_EQ(Tr::UString::ResourceString("MIDI OUT"), "MIDI OUT") << "other sections are not used";
+    // Padding to a huge width takes seconds per message: such a translation is not used.
+    EXPECT_EQ(Tr::UString::ResourceString("Port %s"), "%1024s");
+    EXPECT_EQ(Tr::UString::ResourceString("Port %s: %s"), "Port %s: %s");
+    EXPECT_EQ(Tr::UString::ResourceString("Error %d"), "Error %d");
     EXPECT_EQ(Tr::UString::ResourceString("midi in"), "midi in") << "keys are compared exactly";
 
     // A changed file does not reach a running process.

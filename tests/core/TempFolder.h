@@ -75,6 +75,29 @@ private:
     void (*FOldHandler)(int);
 };
 
+// Lets the process map only `headroom` bytes more than it has mapped now, so that reading a huge
+// file whole fails at its allocation. The address sanitizer reserves its own memory and cannot run
+// under such a limit.
+class ScopedAddressSpaceLimit
+{
+public:
+    explicit ScopedAddressSpaceLimit(unsigned long headroom)
+    {
+        unsigned long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        getrlimit(RLIMIT_AS, &FOld);
+        rlimit tight = FOld;
+        tight.rlim_cur = pages * (unsigned long)sysconf(_SC_PAGESIZE) + headroom;
+        FSet = pages > 0 && setrlimit(RLIMIT_AS, &tight) == 0;
+    }
+    ~ScopedAddressSpaceLimit() { setrlimit(RLIMIT_AS, &FOld); }
+    bool set() const { return FSet; }
+
+private:
+    rlimit FOld;
+    bool FSet;
+};
+
 // Works in another folder for as long as it lives.
 class ScopedCwd
 {
