@@ -54,14 +54,16 @@ public:
     // Reads one .syx file into the editor; throws Tr::Exception and leaves the editor as it was
     // when the file cannot be read or is no settings message.
     void load(const juce::String& path);
-    // SAVE: asks for the file (".syx" is appended when missing).
-    void save();
+    // SAVE: asks for the file (".syx" is appended when missing). False only when the file could
+    // not be written (the error box was shown); a cancelled question is no failure.
+    bool save();
     // Writes the 546 bytes to path, replacing the file only once they are all on disk; throws
     // Tr::Exception("file write error") and leaves any old file as it was on failure.
     void save(const juce::String& path);
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);
-    // Same as canQuit: false only when the user cancels the question about unsaved changes.
+    // Same as canQuit: false when the user cancels the question about unsaved changes, or chose
+    // to save and the save failed.
     bool saveQuestion();
 
     // ---- SEND ----
@@ -116,7 +118,8 @@ private:
     void change(bool enable);
     void unchange(bool enable);
     void updateTitle();
-    // Asks whether to save unsaved changes (and saves on yes); false when the user cancelled.
+    // Asks whether to save unsaved changes (and saves on yes); false when the user cancelled or
+    // the save failed.
     bool askToSaveChanges();
     // The folder a file question starts in when no file is current.
     std::string initialDialogPath(bool createFolder);

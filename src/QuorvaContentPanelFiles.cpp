@@ -158,9 +158,10 @@ bool QuorvaContentPanel::askToSaveChanges()
     if (!changed)
         return true;
     unsigned char cancelled = 0;
-    // Whether the save went through is not asked: a cancelled save dialog still goes on.
-    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled))
-        save();
+    // A cancelled save dialog still goes on; a save that failed does not, or the edits would be
+    // lost right after their error box.
+    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled) && !save())
+        return false;
     return cancelled == 0;
 }
 
@@ -219,23 +220,25 @@ void QuorvaContentPanel::load()
     }
 }
 
-void QuorvaContentPanel::save()
+bool QuorvaContentPanel::save()
 {
     std::string path = Tr::askUserForFileDialog(
         "Save a Quorva MIDI 2 File", "Select a file to overwrite, or type in a new file name:", filePatterns,
         fileTypeName, initialDialogPath(true), true);
     if (path.empty())
-        return;
+        return true;
     if (!Tr::StrEndsWith(path, fileExtension))
         path += fileExtension;
     try
     {
         save(juce::String::fromUTF8(path.c_str()));
+        return true;
     }
     catch (const Tr::Exception& e)
     {
         JuceUtils::ErrorDlg(juce::String::fromUTF8(
             Tr::UString::FormatS2("Error saving file '%s':\n%s", path, e.what()).c_str()));
+        return false;
     }
 }
 

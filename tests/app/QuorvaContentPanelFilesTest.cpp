@@ -103,6 +103,15 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     pick("stepCountCombo", "4 Steps");
     const Bytes toSave = message();
     {
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", b, "OK"});
+        click("openButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), "Error: Error saving file '" + b + "':\nfile write error"}))
+            << "a save that failed stops the open";
+    }
+    EXPECT_EQ(message(), toSave);
+    EXPECT_EQ(title(), titled + " - b.syx *");
+    {
         ModalAnswers answers({"Yes", b, a});
         click("openButton");
     }
@@ -159,6 +168,13 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
         EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
     EXPECT_EQ(title(), titled + " - first.bin *");
+    {
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", files / "full.syx", "OK"});
+        drop(second);
+        EXPECT_EQ(answers.pending(), 0u);
+    }
+    EXPECT_EQ(title(), titled + " - first.bin *") << "a save that failed stops the drop";
     {
         ModalAnswers answers({"No"});
         drop(second);
@@ -235,6 +251,15 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
     }
     EXPECT_FALSE(quitRequested()) << "Cancel keeps the window";
     EXPECT_TRUE(window->isVisible());
+    const std::string full = files / "full.syx";
+    {
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", full, "OK"});
+        window->closeButtonPressed();
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(), "Error: Error saving file '" + full + "':\nfile write error"}));
+    }
+    EXPECT_FALSE(quitRequested()) << "a save that failed keeps the window and the edits";
+    EXPECT_EQ(title(), titled + " *");
     {
         ModalAnswers answers({"Yes", ""});   // a cancelled save: the program still quits
         window->closeButtonPressed();
