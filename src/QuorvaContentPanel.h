@@ -45,7 +45,11 @@ public:
     void OnTimer() override;
 
     // ---- Settings ini ----
+    // A file that is there but cannot be read gives the defaults and is remembered, so that
+    // saveSettings never overwrites it; a missing file is no failure.
     void loadSettings();
+    // Throws Tr::Exception, leaving the file as it was, when the file is there but could not be
+    // read (now or at the start) or cannot be written.
     void saveSettings();
 
     // ---- Files ----
@@ -62,8 +66,8 @@ public:
     void save(const juce::String& path);
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);
-    // Same as canQuit: false when the user cancels the question about unsaved changes, or chose
-    // to save and the save failed.
+    // False when the user cancels the question about unsaved changes, or chose to save and the
+    // save failed. canQuit asks the same, then writes the settings ini (a box says when it cannot).
     bool saveQuestion();
 
     // ---- SEND ----
@@ -151,6 +155,7 @@ private:
     QuorvaSettings settings;
 
     std::string iniFileName;
+    bool iniUnreadable = false;   // the ini was there at the start but could not be read
     std::string documentsDir;
     juce::String currentFile;
     bool sending = false;
