@@ -1,6 +1,7 @@
 #include "QuorvaApplication.h"
 
 #include "QuorvaWindow.h"
+#include "platform/SystemQuitSignals.h"
 
 QuorvaApplication::QuorvaApplication() = default;
 
@@ -8,6 +9,9 @@ QuorvaApplication::~QuorvaApplication() = default;
 
 void QuorvaApplication::initialise(const juce::String& commandLine)
 {
+    // Watched before the window is made, so that a signal during the start-up's boxes ends them
+    // too. The system's road skips canQuit, as a logout does not wait for questions.
+    quitSignals = std::make_unique<SystemQuitSignals>([this] { systemRequestedQuit(); });
     mainWindow = std::make_unique<QuorvaWindow>("Quorva MIDI 2");
     mainWindow->setBackgroundColour(juce::Colour(240, 240, 240));
     mainWindow->init(commandLine, false, false);
@@ -16,6 +20,7 @@ void QuorvaApplication::initialise(const juce::String& commandLine)
 void QuorvaApplication::shutdown()
 {
     mainWindow.reset();
+    quitSignals.reset();
 }
 
 const juce::String QuorvaApplication::getApplicationName()

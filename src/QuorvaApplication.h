@@ -7,6 +7,7 @@
 #include <memory>
 
 class BWindow;
+class SystemQuitSignals;
 
 class QuorvaApplication : public juce::JUCEApplication
 {
@@ -26,4 +27,5 @@ public:
 
 private:
     std::unique_ptr<BWindow> mainWindow;
+    std::unique_ptr<SystemQuitSignals> quitSignals;
 };

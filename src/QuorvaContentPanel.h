@@ -45,7 +45,11 @@ public:
     void OnTimer() override;
 
     // ---- Settings ini ----
+    // A file that is there but cannot be read gives the defaults and is remembered, so that
+    // saveSettings never overwrites it; a missing file is no failure.
     void loadSettings();
+    // Throws Tr::Exception, leaving the file as it was, when the file is there but could not be
+    // read (now or at the start) or cannot be written.
     void saveSettings();
 
     // ---- Files ----
@@ -54,14 +58,16 @@ public:
     // Reads one .syx file into the editor; throws Tr::Exception and leaves the editor as it was
     // when the file cannot be read or is no settings message.
     void load(const juce::String& path);
-    // SAVE: asks for the file (".syx" is appended when missing).
-    void save();
+    // SAVE: asks for the file (".syx" is appended when missing). False only when the file could
+    // not be written (the error box was shown); a cancelled question is no failure.
+    bool save();
     // Writes the 546 bytes to path, replacing the file only once they are all on disk; throws
     // Tr::Exception("file write error") and leaves any old file as it was on failure.
     void save(const juce::String& path);
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);
-    // Same as canQuit: false only when the user cancels the question about unsaved changes.
+    // False when the user cancels the question about unsaved changes, or chose to save and the
+    // save failed. canQuit asks the same, then writes the settings ini (a box says when it cannot).
     bool saveQuestion();
 
     // ---- SEND ----
@@ -116,7 +122,8 @@ private:
     void change(bool enable);
     void unchange(bool enable);
     void updateTitle();
-    // Asks whether to save unsaved changes (and saves on yes); false when the user cancelled.
+    // Asks whether to save unsaved changes (and saves on yes); false when the user cancelled or
+    // the save failed.
     bool askToSaveChanges();
     // The folder a file question starts in when no file is current.
     std::string initialDialogPath(bool createFolder);
@@ -148,6 +155,7 @@ private:
     QuorvaSettings settings;
 
     std::string iniFileName;
+    bool iniUnreadable = false;   // the ini was there at the start but could not be read
     std::string documentsDir;
     juce::String currentFile;
     bool sending = false;

@@ -10,7 +10,9 @@
 #include "midi/MidiAlias.h"
 #include "midi/MidiManager.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -19,6 +21,8 @@ const char* const saveChangesQuestion = "You have made changes to the settings.\
 const char* const sendQuestion =
     "Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
 const char* const sendError = "An error occurred when sending the Quorva MIDI 2 File.\nPlease verify the MIDI port.";
+const char* const iniNotRead = "The settings file '%s' could not be read, so it is left as it was.";
+const char* const settingsNotSaved = "The settings could not be saved:\n";
 const char* const fileExtension = ".syx";
 const char* const filePatterns = "*.syx";
 const char* const fileTypeName = "Quorva Settings File";
@@ -33,6 +37,18 @@ struct MappedFileFree
 std::string utf8(const juce::String& s)
 {
     return s.toStdString();
+}
+
+// Reads the settings ini; false when something is there that could not be read. Nothing there
+// (not even the folder) reads as empty, and the quit makes the file. Whatever else is there, a
+// file without read permission, one whose read broke off, a pipe or a device, is never replaced by
+// a file holding only this program's keys.
+bool readSettingsIni(Tr::TIniFile& ini, const std::string& path)
+{
+    if (ini.ReadFromFileNoException())
+        return true;
+    struct stat info;
+    return lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 } // namespace
@@ -71,7 +87,7 @@ bool QuorvaContentPanel::init(const juce::String& commandLine)
 void QuorvaContentPanel::loadSettings()
 {
     Tr::TIniFile ini(iniFileName);
-    ini.ReadFromFileNoException();
+    iniUnreadable = !readSettingsIni(ini, iniFileName);
     JuceUtils::loadWindowPosFromIni(this, ini, preferredWidth, preferredHeight);
     currentFile = juce::String::fromUTF8(ini.ReadString(currentSection, "File", "").c_str());
     documentsDir = ini.ReadString(currentSection, "DocumentsDir", documentsDir);
@@ -82,8 +98,11 @@ void QuorvaContentPanel::loadSettings()
 void QuorvaContentPanel::saveSettings()
 {
     Tr::TIniFile ini(iniFileName);
-    // What other parts of the program keep in the same file survives.
-    ini.ReadFromFileNoException();
+    // What other parts of the program keep in the same file survives. A file that could not be
+    // read at the start is left alone even when it reads now: this session began with the
+    // defaults, which would replace the user's own settings.
+    if (iniUnreadable || !readSettingsIni(ini, iniFileName))
+        throw Tr::Exception(Tr::UString::FormatS1(iniNotRead, iniFileName));
     JuceUtils::saveWindowPosToIni(this, ini);
     ini.WriteString(currentSection, "File", utf8(currentFile));
     ini.WriteString(currentSection, "DocumentsDir", documentsDir);
@@ -126,7 +145,20 @@ void QuorvaContentPanel::start(bool flag)
 
 bool QuorvaContentPanel::canQuit()
 {
-    return saveQuestion();
+    if (!saveQuestion())
+        return false;
+    // The close button is the one road to the end on which the window still stands and the
+    // message loop runs, so this is where settings that cannot be saved get a box. close() writes
+    // them again, so that what changes until the window goes is kept too.
+    try
+    {
+        saveSettings();
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String(settingsNotSaved) + juce::String::fromUTF8(e.what()));
+    }
+    return true;
 }
 
 bool QuorvaContentPanel::saveQuestion()
@@ -138,8 +170,12 @@ void QuorvaContentPanel::close()
 {
     sendTimer.reset();
     BContentBase::close();
-    // This runs while the window is being deleted, after the message loop ended: no box can be
-    // shown any more and an exception would end the program on the spot.
+    // Every road to the end comes here, after the message loop ended, while the window is being
+    // deleted: the close button, the system's quit (logout, SIGTERM, SIGHUP), a start that failed.
+    // No box can be shown any more (its modal loop would return at once, unseen) and an exception
+    // would end the program on the spot, so stderr is all there is. On the close button's road
+    // canQuit has shown the same failure in a box already; the system's quit gets none, since the
+    // session that asked for it does not wait for an answer.
     try
     {
         saveSettings();
@@ -158,9 +194,10 @@ bool QuorvaContentPanel::askToSaveChanges()
     if (!changed)
         return true;
     unsigned char cancelled = 0;
-    // Whether the save went through is not asked: a cancelled save dialog still goes on.
-    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled))
-        save();
+    // A cancelled save dialog still goes on; a save that failed does not, or the edits would be
+    // lost right after their error box.
+    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled) && !save())
+        return false;
     return cancelled == 0;
 }
 
@@ -224,23 +261,25 @@ void QuorvaContentPanel::load()
     }
 }
 
-void QuorvaContentPanel::save()
+bool QuorvaContentPanel::save()
 {
     std::string path = Tr::askUserForFileDialog(
         "Save a Quorva MIDI 2 File", "Select a file to overwrite, or type in a new file name:", filePatterns,
         fileTypeName, initialDialogPath(true), true);
     if (path.empty())
-        return;
+        return true;
     if (!Tr::StrEndsWith(path, fileExtension))
         path += fileExtension;
     try
     {
         save(juce::String::fromUTF8(path.c_str()));
+        return true;
     }
     catch (const Tr::Exception& e)
     {
         JuceUtils::ErrorDlg(juce::String::fromUTF8(
             Tr::UString::FormatS2("Error saving file '%s':\n%s", path, e.what()).c_str()));
+        return false;
     }
 }
 

@@ -2,6 +2,7 @@
 // one running instance, calls QuorvaApplication::initialise and runs the message loop.
 #include "QuorvaApplication.h"
 #include "platform/DisplayConnection.h"
+#include "platform/SystemQuitSignals.h"
 
 #include <cstdio>
 
@@ -16,6 +17,9 @@ juce::JUCEApplicationBase* createApplication()
 
 int main(int argc, char* argv[])
 {
+    // From here on a logout or `kill` waits for the message loop instead of ending the process
+    // before the settings are written.
+    SystemQuitSignals::catchSignals();
     // Without a display the toolkit would crash on the first window; say so plainly instead.
     // The connection lives as long as the program (see DisplayConnection).
     const DisplayConnection display;

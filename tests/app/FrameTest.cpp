@@ -3,6 +3,9 @@
 #include "PanelHarness.h"
 #include "QuorvaApplication.h"
 #include "core/TrException.h"
+#include "platform/SystemQuitSignals.h"
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -186,6 +189,27 @@ TEST_F(Frame, APanelRefusingInitEndsTheProgramSilently)
     pumpMessages(200);
     EXPECT_TRUE(quitRequested() && !window->isVisible());
     EXPECT_EQ(starts, 0);
+}
+
+// A logout during the start: the signal waits until a message loop runs, here the loop of a box
+// of the start, which it ends; the settings are still written at shutdown.
+TEST_F(Frame, ASystemQuitSignalIsNotLostBeforeTheMessageLoopRuns)
+{
+    ScopedHome home;
+    ASSERT_TRUE(SystemQuitSignals::catchSignals()) << "as main does";
+    std::raise(SIGTERM);
+    QuorvaApplication app;
+    app.initialise("");
+    EXPECT_FALSE(quitRequested()) << "nothing has looked at the signal yet";
+    {
+        ModalAnswers answers({"OK"}, 20000);
+        JuceUtils::ErrorDlg("a box of the start");
+        EXPECT_EQ(answers.pending(), 1u) << "the quit ended the box before anyone answered it";
+    }
+    EXPECT_TRUE(quitRequested());
+    app.shutdown();
+    const std::string ini = TempFolder::readFile(home.folder() / ".Quorva Tindral/test_app.vzrs");
+    EXPECT_NE(ini.find("MainLeft="), std::string::npos) << ini;
 }
 
 TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <chrono>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <string>
@@ -28,12 +31,56 @@ pid_t lockHolder()
     return asked && fl.l_type != F_UNLCK ? fl.l_pid : 0;
 }
 
+// Whether the process shows a window on the test's display. The toolkit marks its windows with
+// the process id; with no window manager they are the root window's children. The X library is
+// loaded at run time, as the toolkit does; a window that goes while it is looked at (other tests
+// use the display too) is an X error, which would end this process.
+bool showsWindow(pid_t pid)
+{
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+#define QUORVA_X(f) auto f = x11 ? (decltype(&::f))dlsym(x11, #f) : nullptr
+    QUORVA_X(XOpenDisplay); QUORVA_X(XCloseDisplay); QUORVA_X(XQueryTree); QUORVA_X(XInternAtom);
+    QUORVA_X(XGetWindowProperty); QUORVA_X(XGetWindowAttributes); QUORVA_X(XFree); QUORVA_X(XSetErrorHandler);
+#undef QUORVA_X
+    Display* display = XOpenDisplay && XSetErrorHandler ? XOpenDisplay(nullptr) : nullptr;
+    if (!display)
+        return false;
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    bool shown = false;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+        for (unsigned i = 0; i < count && !shown; ++i) {
+            Atom type;
+            int format;
+            unsigned long items, rest;
+            unsigned char* value = nullptr;
+            XWindowAttributes attributes;
+            shown = XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format,
+                                       &items, &rest, &value) == Success
+                    && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
+                    && XGetWindowAttributes(display, children[i], &attributes)
+                    && attributes.map_state == IsViewable;
+            if (value)
+                XFree(value);
+        }
+        if (children)
+            XFree(children);
+    }
+    XCloseDisplay(display);
+    return shown;
+}
+
 // Starts the program with its HOME there and its output discarded.
 pid_t startProgram(const std::string& home)
 {
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("HOME", home.c_str(), 1);
+        // The program decides for itself what these signals do; the test runner may ignore them.
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
@@ -54,13 +101,36 @@ int waitForExit(pid_t pid, int ms)
     }
 }
 
-// Ends the process unless it has ended (and was waited for) already.
+// Ends the process unless it has ended (and was waited for) already: only a child still running
+// is killed, never a process that took over the id of one waited for.
 void stop(pid_t pid)
 {
-    if (waitForExit(pid, 0) == -1) {
+    if (waitpid(pid, nullptr, WNOHANG) == 0) {
         kill(pid, SIGKILL);
-        waitForExit(pid, 10000);
+        waitpid(pid, nullptr, 0);
     }
+}
+
+// Starts the program with its HOME there as the one running instance: other tests start it too,
+// and a second instance ends at once. 0 when it never got the single-instance lock within 20 s.
+pid_t startOnlyInstance(const std::string& home)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        if (lockHolder() != 0) {
+            usleep(20000);
+            continue;
+        }
+        const pid_t pid = startProgram(home);
+        int status = -1;
+        while (lockHolder() != pid && std::chrono::steady_clock::now() < end && (status = waitForExit(pid, 0)) == -1)
+            usleep(20000);
+        if (lockHolder() == pid)
+            return pid;
+        if (status == -1)
+            stop(pid);
+    }
+    return 0;
 }
 
 } // namespace
@@ -109,17 +179,10 @@ TEST(Program, ASecondInstanceEndsAtOnce)
 {
     if (!getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
-    if (lockHolder() != 0)
-        GTEST_SKIP() << "the program is running already";
     TempFolder home;
-    const pid_t first = startProgram(home.path());
-    ASSERT_GT(first, 0);
-    for (int waited = 0; lockHolder() != first && waited < 30000 && waitForExit(first, 0) == -1; waited += 20)
-        usleep(20000);
-    if (lockHolder() != first) {
-        stop(first);
-        FAIL() << "the first instance never took the single-instance lock";
-    }
+    const pid_t first = startOnlyInstance(home.path());
+    if (first == 0)
+        GTEST_SKIP() << "the program is running already";
     const pid_t second = startProgram(home.path());
     ASSERT_GT(second, 0);
     const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first, 0);
@@ -127,4 +190,32 @@ TEST(Program, ASecondInstanceEndsAtOnce)
     stop(second);
     EXPECT_EQ(secondStatus, 0) << "the second instance ends by itself, without an error";
     EXPECT_EQ(firstStatus, -1) << "the first instance goes on";
+}
+
+// Logout, shutdown and `kill` send SIGTERM, a closed terminal SIGHUP: the program quits the normal
+// way and writes its settings, even when the signal comes before its window is up.
+TEST(Program, ASystemQuitSignalStillWritesTheSettings)
+{
+    if (!getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
+    for (const int quitSignal : {SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(quitSignal == SIGTERM ? "SIGTERM once the window shows" : "SIGHUP as soon as the program holds its lock");
+        TempFolder home;
+        const pid_t pid = startOnlyInstance(home.path());
+        if (pid == 0)
+            GTEST_SKIP() << "the program is running already";
+        for (int waited = 0; quitSignal == SIGTERM && !showsWindow(pid) && waited < 30000; waited += 20)
+            usleep(20000);
+        if (quitSignal == SIGTERM && !showsWindow(pid)) {
+            stop(pid);
+            FAIL() << "the window never showed";
+        }
+        kill(pid, quitSignal);
+        const int status = waitForExit(pid, 30000);
+        stop(pid);
+        EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
+        const std::string ini = TempFolder::readFile(home / ".Quorva Tindral/QuorvaMidi2.vzrs");
+        for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
+            EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+    }
 }

@@ -140,6 +140,15 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     pick("stepCountCombo", "4 Steps");
     const Bytes toSave = message();
     {
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", b, "OK"});
+        click("openButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), "Error: Error saving file '" + b + "':\nfile write error"}))
+            << "a save that failed stops the open";
+    }
+    EXPECT_EQ(message(), toSave);
+    EXPECT_EQ(title(), titled + " - b.syx *");
+    {
         ModalAnswers answers({"Yes", b, a});
         click("openButton");
     }
@@ -211,6 +220,13 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
         EXPECT_EQ(answers.seen(), Texts{saveQuestion});
     }
     EXPECT_EQ(title(), titled + " - first.bin *");
+    {
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", files / "full.syx", "OK"});
+        drop(second);
+        EXPECT_EQ(answers.pending(), 0u);
+    }
+    EXPECT_EQ(title(), titled + " - first.bin *") << "a save that failed stops the drop";
     {
         ModalAnswers answers({"No"});
         drop(second);
@@ -302,13 +318,14 @@ TEST_F(EditorFiles, StartWithInvalidDefaultsShowsTheReasonAndQuits)
     EXPECT_TRUE(quitRequested());
 }
 
-TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
+TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeSaved)
 {
     start();
     {
         ModalAnswers noBoxes;
         EXPECT_TRUE(panel().canQuit()) << "nothing changed: no question";
     }
+    EXPECT_NE(TempFolder::readFile(iniPath()).find("[Current]"), std::string::npos) << "a missing settings file is made";
     pick("stepCountCombo", "8 Steps");
     {
         ModalAnswers answers({"Cancel"});
@@ -317,10 +334,25 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChanges)
     }
     EXPECT_FALSE(quitRequested()) << "Cancel keeps the window";
     EXPECT_TRUE(window->isVisible());
+    const std::string full = files / "full.syx";
     {
-        ModalAnswers answers({"Yes", ""});   // a cancelled save: the program still quits
+        ScopedFileSizeLimit fullDisk(100);
+        ModalAnswers answers({"Yes", full, "OK"});
         window->closeButtonPressed();
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir()}));
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(), "Error: Error saving file '" + full + "':\nfile write error"}));
+    }
+    EXPECT_FALSE(quitRequested()) << "a save that failed keeps the window and the edits";
+    EXPECT_EQ(title(), titled + " *");
+
+    // A file where the settings folder belongs: the settings cannot be written, which the box says
+    // while the window still stands.
+    std::filesystem::remove_all(Tr::ExtractFileDir(iniPath()));
+    TempFolder::writeFile(Tr::ExtractFileDir(iniPath()), "not a folder");
+    {
+        ModalAnswers answers({"Yes", "", "OK"});   // a cancelled save: the program still quits
+        window->closeButtonPressed();
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(),
+                                         "Error: The settings could not be saved:\nCannot write to file: " + iniPath()}));
     }
     EXPECT_TRUE(quitRequested());
 }
@@ -350,4 +382,34 @@ TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
     EXPECT_EQ(ini.ReadString("Current", "DocumentsDir", ""), documentsDir());
     EXPECT_FALSE(ini.ValueExists("MIDI.out", "Name0") || ini.ValueExists("MIDI.out", "DocumentsDir"))
         << TempFolder::readFile(iniPath());
+}
+
+TEST_F(EditorFiles, ASettingsFileThatCannotBeReadIsNeverOverwritten)
+{
+    // Too big to read, whoever runs the test (root reads a file without read permission).
+    const std::string head = "[Other]\nKept=yes\n";
+    const auto size = 2200LL * 1024 * 1024;
+    writeIni(head);
+    std::fstream(iniPath(), std::ios::binary | std::ios::in | std::ios::out).seekp(size - 1).put('\0');
+    start();   // fails on any box: the defaults, as for a missing file
+    EXPECT_TRUE(panel().getCurrentFile().isEmpty());
+
+    const std::string reason = "The settings file '" + iniPath() + "' could not be read, so it is left as it was.";
+    {
+        ModalAnswers answers({"OK"});
+        EXPECT_TRUE(panel().canQuit());
+        EXPECT_EQ(answers.seen(), Texts{"Error: The settings could not be saved:\n" + reason});
+    }
+    EXPECT_EQ((long long)std::filesystem::file_size(iniPath()), size);
+    std::string kept(head.size(), '\0');
+    std::ifstream(iniPath(), std::ios::binary).read(&kept[0], (std::streamsize)kept.size());
+    EXPECT_EQ(kept, head);
+
+    // Readable by the time of the quit, it still holds the user's settings, not this session's
+    // defaults.
+    writeIni("[Current]\nFile=/home/me/mine.syx\n");
+    testing::internal::CaptureStderr();
+    window.reset();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos) << "said on stderr";
+    EXPECT_EQ(TempFolder::readFile(iniPath()), "[Current]\nFile=/home/me/mine.syx\n");
 }
