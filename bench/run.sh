@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and prints every figure: ini reading and lookups, the MIDI manager's port-list
-# refresh, start-up time and memory against a bare window, and paced sends on a real sequencer (in
-# the qemu guest of the MIDI tests).
+# refresh, a settings ini with many aliases and saved ports, start-up time and memory against a bare
+# window (and with that settings ini, start and quit), and paced sends on a real sequencer (in the
+# qemu guest of the MIDI tests).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
@@ -13,6 +14,9 @@ echo "== ini file"
 echo
 echo "== MIDI port-list refresh"
 "$build/bench/bench_midi_refresh_bench"
+echo
+echo "== settings ini with many aliases and saved ports"
+"$build/bench/bench_settings_ini_bench"
 echo
 echo "== start-up"
 BUILD_DIR="$build" "$here/bench/startup.sh"

@@ -124,20 +124,78 @@ void splitLines(std::vector<TStringListElement>& lines, const char* text, size_t
 
 } // namespace
 
+void TStringList::Clear()
+{
+    FLines.clear();
+    FRemoved.clear();
+    FRemovedCount = 0;
+    ClearValues();
+}
+
+void TStringList::Add(const std::string& text, int tag)
+{
+    FLines.push_back(TStringListElement{text, tag});
+    if (!FRemoved.empty())
+        FRemoved.push_back(0);
+    if (FParsed)
+        addToView(FLines.size() - 1);
+}
+
+void TStringList::Delete(int index)
+{
+    pack();
+    FLines.erase(FLines.begin() + index);
+    ClearValues();
+}
+
+void TStringList::pack() const
+{
+    if (FRemovedCount == 0)
+        return;
+    std::vector<size_t> moved(FParsed ? FLines.size() : 0);
+    size_t kept = 0;
+    for (size_t i = 0; i < FLines.size(); ++i) {
+        if (FRemoved[i])
+            continue;
+        if (FParsed)
+            moved[i] = kept;
+        if (kept != i)
+            FLines[kept] = std::move(FLines[i]);
+        ++kept;
+    }
+    FLines.erase(FLines.begin() + (std::ptrdiff_t)kept, FLines.end());
+    FRemoved.clear();
+    FRemovedCount = 0;
+    for (auto& entry : FValues) {
+        KeyLines& k = entry.second;
+        k.lines.erase(k.lines.begin(), k.lines.begin() + (std::ptrdiff_t)k.first);
+        k.first = 0;
+        for (size_t& pos : k.lines)
+            pos = moved[pos];
+    }
+}
+
+void TStringList::addToView(size_t pos) const
+{
+    std::string k, v;
+    if (!parseLine(FLines[pos].FText, k, v))
+        return;
+    KeyLines& entry = FValues[k];
+    entry.value = std::move(v);
+    entry.lines.push_back(pos);
+}
+
 int TStringList::ParseValues(const std::string* key) const
 {
+    pack();
     FValues.clear();
-    int result = -1;
-    std::string k, v;
-    for (size_t i = 0; i < FLines.size(); ++i) {
-        if (!parseLine(FLines[i].FText, k, v))
-            continue;
-        FValues[k] = v;
-        if (key && result < 0 && k == *key)
-            result = (int)i;
-    }
     FParsed = true;
-    return result;
+    for (size_t i = 0; i < FLines.size(); ++i)
+        addToView(i);
+    if (!key)
+        return -1;
+    auto it = FValues.find(*key);
+    return it == FValues.end() ? -1 : (int)it->second.lines.front();
 }
 
 void TStringList::parseIfNeeded() const
@@ -150,7 +208,7 @@ const std::string& TStringList::GetValue(const std::string& key) const
 {
     parseIfNeeded();
     auto it = FValues.find(key);
-    return it == FValues.end() ? UString::Empty() : it->second;
+    return it == FValues.end() ? UString::Empty() : it->second.value;
 }
 
 bool TStringList::KeyExists(const std::string& key) const
@@ -159,31 +217,52 @@ bool TStringList::KeyExists(const std::string& key) const
     return FValues.count(key) != 0;
 }
 
+// Removes the first line of a key of the view. The value stays: it is that of the key's last line,
+// unless none is left.
+void TStringList::removeFirstLine(std::unordered_map<std::string, KeyLines>::iterator it)
+{
+    KeyLines& entry = it->second;
+    const size_t pos = entry.lines[entry.first++];
+    if (entry.first == entry.lines.size())
+        FValues.erase(it);
+    if (FRemoved.empty())
+        FRemoved.assign(FLines.size(), 0);
+    FRemoved[pos] = 1;
+    ++FRemovedCount;
+    std::string().swap(FLines[pos].FText);
+    // Once most of the list is gaps, closing them costs no more than the removals that made them.
+    if (FRemovedCount > FLines.size() / 2)
+        pack();
+}
+
 void TStringList::SetValue(const std::string& key, const std::string& value)
 {
-    int i = ParseValues(&key);
-    if (i >= 0)
-        Delete(i);
+    parseIfNeeded();
+    auto it = FValues.find(key);
+    if (it != FValues.end())
+        removeFirstLine(it);
     Add(key + "=" + value, 0);
 }
 
 bool TStringList::DeleteKey(const std::string& key)
 {
-    int i = ParseValues(&key);
-    if (i < 0)
+    parseIfNeeded();
+    auto it = FValues.find(key);
+    if (it == FValues.end())
         return false;
-    Delete(i);
+    removeFirstLine(it);
     return true;
 }
 
 std::string TStringList::GetKey(int index) const
 {
-    const std::string& text = FLines[(size_t)index].FText;
+    const std::string& text = Get(index);
     return Trim(text.substr(0, text.find('=')));
 }
 
 int TStringList::IndexOf(const std::string& s) const
 {
+    pack();
     for (size_t i = 0; i < FLines.size(); ++i)
         if (FLines[i].FText == s)
             return (int)i;
@@ -192,6 +271,7 @@ int TStringList::IndexOf(const std::string& s) const
 
 int TStringList::IndexOfIgnoreCase(const std::string& s) const
 {
+    pack();
     for (size_t i = 0; i < FLines.size(); ++i)
         if (CompareText(FLines[i].FText, s) == 0)
             return (int)i;
@@ -208,6 +288,8 @@ bool TStringList::AddIfNotExists(const std::string& s, unsigned char ignoreCase)
 
 void TStringList::Add(const TStringList& other)
 {
+    pack();
+    other.pack();
     ClearValues();
     // A copy first, so that adding a list to itself appends the lines it held once.
     const std::vector<TStringListElement> lines = other.FLines;
@@ -224,6 +306,7 @@ void TStringList::Assign(const TStringList& other)
 
 void TStringList::Sort()
 {
+    pack();
     ClearValues();
     std::sort(FLines.begin(), FLines.end(),
               [](const TStringListElement& a, const TStringListElement& b) { return a.FText < b.FText; });
@@ -231,6 +314,7 @@ void TStringList::Sort()
 
 std::string TStringList::GetText() const
 {
+    pack();
     std::string text;
     text.reserve((size_t)GetTextLen((int)FLineSeparator.size()));
     for (const auto& line : FLines) {
@@ -242,6 +326,7 @@ std::string TStringList::GetText() const
 
 int TStringList::GetTextLen(int sepLen) const
 {
+    pack();
     int len = 0;
     for (const auto& line : FLines)
         len += (int)line.FText.size() + sepLen;
@@ -250,6 +335,7 @@ int TStringList::GetTextLen(int sepLen) const
 
 void TStringList::SetCapacity(int n)
 {
+    pack();
     if (n > 0)
         FLines.reserve((size_t)n);
 }

@@ -1,9 +1,10 @@
 // An ordered list of text lines, each with an int tag, with a key=value view that is parsed from
-// the lines when a value is first asked for and thrown away by every change of the lines.
+// the lines when a value is first asked for, kept up to date by appending lines and by the key
+// operations, and thrown away by every other change of the lines.
 #pragma once
 
-#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Tr {
@@ -20,28 +21,24 @@ public:
     TStringList() = default;
     virtual ~TStringList() = default;
 
-    void Clear()
-    {
-        FLines.clear();
-        ClearValues();
-    }
-    void Add(const std::string& text, int tag = 0)
-    {
-        FLines.push_back(TStringListElement{text, tag});
-        ClearValues();
-    }
-    int Count() const { return (int)FLines.size(); }
+    void Clear();
+    void Add(const std::string& text, int tag = 0);
+    int Count() const { return (int)(FLines.size() - FRemovedCount); }
 
     // A caller that rewrites a line's text through this access calls ClearValues() itself.
-    TStringListElement& operator[](int index) { return FLines[(size_t)index]; }
-    const TStringListElement& operator[](int index) const { return FLines[(size_t)index]; }
-    const std::string& Get(int index) const { return FLines[(size_t)index].FText; }
-    int GetTag(int index) const { return FLines[(size_t)index].FTag; }
-    void Delete(int index)
+    TStringListElement& operator[](int index)
     {
-        FLines.erase(FLines.begin() + index);
-        ClearValues();
+        pack();
+        return FLines[(size_t)index];
     }
+    const TStringListElement& operator[](int index) const
+    {
+        pack();
+        return FLines[(size_t)index];
+    }
+    const std::string& Get(int index) const { return (*this)[index].FText; }
+    int GetTag(int index) const { return (*this)[index].FTag; }
+    void Delete(int index);
     void ClearValues()
     {
         FValues.clear();
@@ -70,7 +67,11 @@ public:
 
     std::string GetText() const;
     int GetTextLen(int sepLen) const;
-    int GetCapacity() const { return (int)FLines.capacity(); }
+    int GetCapacity() const
+    {
+        pack();
+        return (int)FLines.capacity();
+    }
     void SetCapacity(int n);
 
     void SetText(const char* text, int len);
@@ -80,11 +81,28 @@ public:
     bool SaveToFile(const std::string& fileName, unsigned char throwOnError) const;
 
 private:
-    void parseIfNeeded() const;
+    // The lines that hold one key, for the view.
+    struct KeyLines
+    {
+        std::string value;          // that of the last of these lines: the last line wins
+        std::vector<size_t> lines;  // their positions in FLines, ascending; those before first are gone
+        size_t first = 0;
+    };
 
-    std::vector<TStringListElement> FLines;
-    // A cache of the lines' key=value reading, so it is filled by the const readers.
-    mutable std::map<std::string, std::string> FValues;
+    void parseIfNeeded() const;
+    void addToView(size_t pos) const;
+    void removeFirstLine(std::unordered_map<std::string, KeyLines>::iterator it);
+    // Closes the gaps that removed lines left, before anything counts lines by index.
+    void pack() const;
+
+    // SetValue and DeleteKey keep the view up to date instead of throwing it away, and only mark
+    // the line they remove: a settings section rewritten key by key then costs no more than
+    // writing it once. Everything that reads lines by index packs them first, so it is a cache of
+    // the lines' reading and their removal, filled and packed by the const readers too.
+    mutable std::vector<TStringListElement> FLines;
+    mutable std::vector<unsigned char> FRemoved;   // empty, or 1 for each removed line of FLines
+    mutable size_t FRemovedCount = 0;
+    mutable std::unordered_map<std::string, KeyLines> FValues;
     mutable bool FParsed = false;
     std::string FLineSeparator = "\n";
 };

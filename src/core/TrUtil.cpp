@@ -261,6 +261,9 @@ int CompareText(const std::string& a, const std::string& b)
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i)
     {
+        // Equal bytes fold equally: only bytes that differ need the case table.
+        if (a[i] == b[i])
+            continue;
         // Compared as signed bytes: bytes 0x80..0xFF sort before every ASCII byte.
         const signed char ca = static_cast<signed char>(std::toupper(uc(a[i])));
         const signed char cb = static_cast<signed char>(std::toupper(uc(b[i])));

@@ -8,6 +8,8 @@
 #include "midi/MidiListenerList.h"
 
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace Tr {
@@ -32,6 +34,40 @@ bool SameName(const std::string& a, const std::string& b)
 {
     return CompareText(a, b) == 0;
 }
+
+// The first alias of a type and name (ignoring case), found without a search through every alias:
+// a long alias list is loaded name by name. It takes in the aliases added since it last looked;
+// after any other change it must be told to Forget what it knew.
+class AliasIndex
+{
+public:
+    explicit AliasIndex(const TList<TMidiAlias*>& aliases) : FAliases(aliases) {}
+
+    int IndexOf(const std::string& name, TAliasType type)
+    {
+        for (; FKnown < FAliases.Count(); ++FKnown)
+            FFirst.emplace(Key(FAliases[FKnown]->FName, FAliases[FKnown]->FType), FKnown);
+        auto it = FFirst.find(Key(name, type));
+        return it == FFirst.end() ? -1 : it->second;
+    }
+
+    void Forget()
+    {
+        FFirst.clear();
+        FKnown = 0;
+    }
+
+private:
+    // Names equal ignoring case are those whose upper-case forms are equal.
+    static std::string Key(const std::string& name, TAliasType type)
+    {
+        return UString::FromInt(type) + ":" + UpperCase(name);
+    }
+
+    const TList<TMidiAlias*>& FAliases;
+    int FKnown = 0;
+    std::unordered_map<std::string, int> FFirst;   // emplace keeps the first index of a key
+};
 
 } // namespace
 
@@ -437,17 +473,22 @@ void TMidiAliasManager::ModifyAlias(const std::string& name, TAliasType type,
                                     const std::string& newName, const std::string& newDevice)
 {
     const int i = IndexOf(name, type);
-    if (i < 0) {
+    if (i < 0)
         AddAliasImpl(newName, newDevice, type);
-        return;
-    }
+    else
+        ModifyAliasAt(i, newName, newDevice);
+}
+
+bool TMidiAliasManager::ModifyAliasAt(int index, const std::string& newName, const std::string& newDevice)
+{
     // Byte for byte here: a change of letter case is a change worth storing.
-    TMidiAlias* a = FAlias[i];
+    TMidiAlias* a = FAlias[index];
     if (a->FName == newName && a->FDevice == newDevice)
-        return;
+        return false;
     a->FName = newName;
     a->FDevice = newDevice;
     FireAliasChangeEvent();
+    return true;
 }
 
 TMidiAlias* TMidiAliasManager::GetAliasByName(const std::string& name, TAliasType type, bool create)
@@ -538,6 +579,7 @@ void TMidiAliasManager::loadFromIniFile(TIniFile& ini)
 {
     if (!FPersistent)
         return;
+    AliasIndex index(FAlias);
     for (int i = 0;; ++i) {
         const std::string key = IDENT_NAME + UString::FromInt(i);
         if (!ini.ValueExists(SECTION_ALIAS, key))
@@ -546,9 +588,12 @@ void TMidiAliasManager::loadFromIniFile(TIniFile& ini)
         if (name.empty())
             break;
         auto loaded = std::make_unique<TMidiAlias>(name, ini, i);
-        if (IndexOf(name, loaded->FType) >= 0) {
-            // The stored alias keeps its identity and takes the file's letter case and device.
-            ModifyAlias(name, loaded->FType, name, loaded->FDevice);
+        const int stored = index.IndexOf(name, loaded->FType);
+        if (stored >= 0) {
+            // The stored alias keeps its identity and takes the file's letter case and device. The
+            // listeners told of that may have changed any alias.
+            if (ModifyAliasAt(stored, name, loaded->FDevice) && FUpdateCount <= 0)
+                index.Forget();
         } else {
             FAlias.Add(loaded.get());
             loaded.release();
@@ -562,6 +607,11 @@ void TMidiAliasManager::saveToIniFile(TIniFile& ini)
     if (!FPersistent)
         return;
     int k = 0;
+    // The ports in use, asked for once per direction where the first device alias would have asked
+    // about its own port: one search through the port list per device alias made saving many of
+    // them quadratic.
+    std::unordered_set<std::string> portsInUse[2];
+    bool asked[2] = {false, false};
     for (int i = 0; i < FAlias.Count(); ++i) {
         TMidiAlias* a = FAlias[i];
         if (a->FType == aliasNone)
@@ -569,7 +619,13 @@ void TMidiAliasManager::saveToIniFile(TIniFile& ini)
         if (a->IsDeviceAlias()) {
             // A device alias is worth keeping only while its port is in use.
             const unsigned char isInput = a->IsInputAlias() ? 1 : 0;
-            if (!portLookup || !portLookup->IsPortOpenOrPending(a->FDevice, isInput))
+            if (!portLookup)
+                continue;
+            if (!asked[isInput]) {
+                portLookup->GetPortsOpenOrPending(isInput, portsInUse[isInput]);
+                asked[isInput] = true;
+            }
+            if (portsInUse[isInput].count(UpperCase(a->FDevice)) == 0)
                 continue;
         }
         a->saveToIniFile(ini, k);

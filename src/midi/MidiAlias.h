@@ -157,6 +157,9 @@ private:
     TMidiAliasManager(const TMidiAliasManager&) = delete;
     TMidiAliasManager& operator=(const TMidiAliasManager&) = delete;
 
+    // ModifyAlias of the alias at index; true when it changed (and was notified).
+    bool ModifyAliasAt(int index, const std::string& newName, const std::string& newDevice);
+
     TList<TMidiAlias*> FAlias; // owned
     TList<TMidiAliasChangeListener*> FListeners;
     int FUpdateCount = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
 namespace Tr {
 
@@ -21,6 +22,9 @@ public:
     virtual bool GetPortName(int index, unsigned char isInput, std::string& name) = 0;
     // Whether the entry with that display name (ignoring case) exists and is open or waiting to open.
     virtual bool IsPortOpenOrPending(const std::string& name, unsigned char isInput) = 0;
+    // The same question for every name at once: names becomes the set of the display names, upper-
+    // cased by Tr::UpperCase, for which IsPortOpenOrPending would now say true.
+    virtual void GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names) = 0;
     virtual void AddDevListChangeListener(TMidiDeviceListListener* listener) = 0;
     // Called from the alias manager's destructor, possibly after the MIDI manager is gone: must then
     // do nothing, and must never bring a MIDI manager into being.

@@ -6,6 +6,8 @@
 #include "midi/MidiLockHold.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace Tr
@@ -146,11 +148,14 @@ void MidiDeviceFactory::requireCache()
 }
 
 // The first port of a name gets 1 (shown bare), the next ones 2, 3, ... in cache order; a name that
-// occurs once keeps 0.
+// occurs once keeps 0. The earlier ports of each name (ignoring case) are kept by name, so that a
+// long port list is numbered without comparing every pair of ports.
 void MidiDeviceFactory::NumberDuplicates(TList<MidiDeviceDescriptor*>& cache, std::vector<MidiDeviceDescriptor*>& renumber)
 {
-    auto addOnce = [&renumber](MidiDeviceDescriptor* d) {
-        if (std::find(renumber.begin(), renumber.end(), d) == renumber.end())
+    std::unordered_map<std::string, std::vector<MidiDeviceDescriptor*>> earlier;
+    std::unordered_set<MidiDeviceDescriptor*> listed;
+    auto addOnce = [&renumber, &listed](MidiDeviceDescriptor* d) {
+        if (listed.insert(d).second)
             renumber.push_back(d);
     };
     for (int i = 0; i < cache.Count(); ++i)
@@ -158,23 +163,27 @@ void MidiDeviceFactory::NumberDuplicates(TList<MidiDeviceDescriptor*>& cache, st
         MidiDeviceDescriptor* di = cache[i];
         if (di == nullptr)
             continue;
+        std::vector<MidiDeviceDescriptor*>& same = earlier[UpperCase(di->FName)];
         di->FDupNumber = 0;
-        for (int j = 0; j < i; ++j)
+        if (!same.empty())
         {
-            MidiDeviceDescriptor* dj = cache[j];
-            if (dj == nullptr || CompareText(dj->FName, di->FName) != 0)
-                continue;
-            if (dj->FDupNumber == 0)
-                dj->FDupNumber = 1;
-            ++di->FDupNumber;
-            if (!di->FInterfaceName.empty() && di->Matches(dj))
+            // Only the first of a name can still hold 0: every later one got 2 or more.
+            if (same.front()->FDupNumber == 0)
+                same.front()->FDupNumber = 1;
+            di->FDupNumber = static_cast<int>(same.size()) + 1;
+        }
+        if (!di->FInterfaceName.empty())
+        {
+            for (MidiDeviceDescriptor* dj : same)
             {
-                addOnce(di);
-                addOnce(dj);
+                if (di->Matches(dj))
+                {
+                    addOnce(di);
+                    addOnce(dj);
+                }
             }
         }
-        if (di->FDupNumber > 0)
-            ++di->FDupNumber;
+        same.push_back(di);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "midi/MidiManager.h"
 
 #include "core/TrAssert.h"
+#include "core/TrUtil.h"
 #include "midi/MidiDevChangeNotifier.h"
 #include "midi/MidiListenerList.h"
 
@@ -246,6 +247,21 @@ bool MidiManager::AliasPortLookup::IsPortOpenOrPending(const std::string& name, 
 {
     MidiManagerDev* e = FManager.GetDevDescriptor(FManager.GetDevIndex(name, isInput), isInput);
     return e != nullptr && (e->IsOpen() || e->IsPending());
+}
+
+void MidiManager::AliasPortLookup::GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names)
+{
+    names.clear();
+    const int count = FManager.GetDevCount(isInput);
+    // The last entry of a name decides, as GetDevIndex searches from the last entry.
+    std::unordered_set<std::string> decided;
+    for (int i = count - 1; i >= 0; --i)
+    {
+        MidiManagerDev* e = FManager.Entry(i, isInput);
+        std::string name = UpperCase(e->GetName());
+        if (decided.insert(name).second && (e->IsOpen() || e->IsPending()))
+            names.insert(std::move(name));
+    }
 }
 
 void MidiManager::AliasPortLookup::AddDevListChangeListener(TMidiDeviceListListener* listener)

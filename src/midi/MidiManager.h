@@ -20,6 +20,8 @@
 
 #include <atomic>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace Tr
 {
@@ -169,11 +171,47 @@ private:
         int GetPortCount(unsigned char isInput) override;
         bool GetPortName(int index, unsigned char isInput, std::string& name) override;
         bool IsPortOpenOrPending(const std::string& name, unsigned char isInput) override;
+        void GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names) override;
         void AddDevListChangeListener(TMidiDeviceListListener* listener) override;
         void RemoveDevListChangeListener(TMidiDeviceListListener* listener) override;
 
     private:
         MidiManager& FManager;
+    };
+
+    // One list's entries by display name (ignoring case) and by port name, for the scans and the
+    // load, which look up every reported port or saved name: a search through all entries for each
+    // would make them quadratic. The lookups give what IndexByName, IndexByNameAndType (without
+    // create) and IndexByDescriptor give. Entries appended meanwhile are taken in at the next
+    // lookup; an entry whose descriptor or port object changed must be passed to Update, and after
+    // code that may have changed any entry, Forget rebuilds the index when it is next used.
+    class EntryIndex
+    {
+    public:
+        EntryIndex(MidiManager& manager, unsigned char isInput) : FManager(manager), FIsInput(isInput) {}
+        int ByName(const std::string& name);
+        int ByNameAndType(const std::string& name, unsigned int type);
+        int ByDescriptor(MidiDeviceDescriptor* d);
+        void Update(int index);
+        void Forget();
+
+    private:
+        // Entry indexes by key, checked at each lookup: an entry stays listed under names it no
+        // longer has.
+        using Candidates = std::unordered_map<std::string, std::vector<int>>;
+
+        void CatchUp();
+        void Add(int index);
+        static void Put(Candidates& candidates, const std::string& key, int index);
+        // The highest index listed under key whose entry passes test; -1 if none.
+        template <typename Test>
+        int Last(const Candidates& candidates, const std::string& key, Test test);
+
+        MidiManager& FManager;
+        unsigned char FIsInput;
+        int FKnown = 0;
+        Candidates FByName;       // upper-case display names
+        Candidates FByPortName;   // descriptor names, exact
     };
 
     // Both lists through one door, for code that works on either direction.
@@ -184,6 +222,8 @@ private:
     int IndexByName(const std::string& name, unsigned char isInput);
     int IndexByDescriptor(unsigned char isInput, MidiDeviceDescriptor* d);
     int IndexByNameAndType(const std::string& name, unsigned char isInput, unsigned int type, unsigned char create);
+    static bool HasNameAndType(MidiManagerDev* e, const std::string& name, unsigned int type);
+    int AppendPlaceholder(const std::string& name, unsigned char isInput, unsigned int type);
 
     bool RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryIndex, unsigned char isInput, unsigned char fullScan);
     void RefreshEntries(unsigned char isInput, bool& changed);

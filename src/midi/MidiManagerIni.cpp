@@ -55,6 +55,7 @@ void MidiManager::loadFromIniFile(TIniFile& ini)
 void MidiManager::LoadList(TIniFile& ini, unsigned char isInput)
 {
     const std::string& section = isInput ? SECTION_MIDI_IN : SECTION_MIDI_OUT;
+    EntryIndex index(*this, isInput);
     for (int i = 0; ini.ValueExists(section, IDENT_NAME + UString::FromInt(i)); ++i)
     {
         const int n = EntryCount(isInput);
@@ -69,9 +70,11 @@ void MidiManager::LoadList(TIniFile& ini, unsigned char isInput)
         if (Trim(temp->GetName()).empty())
             continue;
         // Only the name and type code count: an entry found keeps its own flags.
-        const int idx = IndexByNameAndType(temp->GetName(), isInput, temp->FDescriptor->GetType(), 1);
-        if (idx >= 0)
-            Entry(idx, isInput)->FPending = 1;
+        const unsigned int type = temp->FDescriptor->GetType();
+        int idx = index.ByNameAndType(temp->GetName(), type);
+        if (idx < 0)
+            idx = AppendPlaceholder(temp->GetName(), isInput, type);
+        Entry(idx, isInput)->FPending = 1;
     }
 }
 
@@ -95,18 +98,24 @@ int MidiManager::IndexByNameAndType(const std::string& name, unsigned char isInp
                                     unsigned char create)
 {
     for (int i = EntryCount(isInput) - 1; i >= 0; --i)
-    {
-        MidiManagerDev* e = Entry(i, isInput);
-        const unsigned int entryType = e->FDescriptor->GetType();
-        if (entryType != type)
-            continue;
-        if (CompareText(e->GetName(), name) == 0)
+        if (HasNameAndType(Entry(i, isInput), name, type))
             return i;
-        if (entryType == PortTypeVMID && e->FDev && e->FDev->GetDescriptor()->GetName() == name)
-            return i;
-    }
     if (!create || name.empty())
         return -1;
+    return AppendPlaceholder(name, isInput, type);
+}
+
+bool MidiManager::HasNameAndType(MidiManagerDev* e, const std::string& name, unsigned int type)
+{
+    const unsigned int entryType = e->FDescriptor->GetType();
+    if (entryType != type)
+        return false;
+    return CompareText(e->GetName(), name) == 0
+           || (entryType == PortTypeVMID && e->FDev && e->FDev->GetDescriptor()->GetName() == name);
+}
+
+int MidiManager::AppendPlaceholder(const std::string& name, unsigned char isInput, unsigned int type)
+{
     const int index = EntryCount(isInput);
     if (isInput)
         FInDevs.Add(new MMDevIn(type, index, name));

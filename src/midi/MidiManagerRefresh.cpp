@@ -154,6 +154,7 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
 
     bool scanChanged = false;
     std::vector<MMDevTransfer> transfers;
+    EntryIndex index(*this, isInput);
     for (MidiDeviceDescriptor* d : descs)
     {
         if (d == nullptr)
@@ -163,10 +164,10 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
             RefreshDevList(1, 0);   // nested: only asks this refresh to loop again
         // An entry of this back end wins over a like-named one of another back end; else every
         // scan would find the other one first and append yet another entry for this port.
-        int byName = IndexByNameAndType(name, isInput, type, 0);
+        int byName = index.ByNameAndType(name, type);
         if (byName < 0)
-            byName = IndexByName(name, isInput);
-        const int byDesc = IndexByDescriptor(isInput, d);
+            byName = index.ByName(name);
+        const int byDesc = index.ByDescriptor(d);
         if (byName >= 0)
         {
             MidiManagerDev* named = Entry(byName, isInput);
@@ -197,11 +198,14 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
             scanChanged = true;
         }
         e->SetDescriptor(d);
+        index.Update(byName);
         if (scanChanged && e->IsOpen())
         {
             // Reopened by the entry pass under its current system index, with the notifications.
             e->FDev->Close();
             e->FPending = 1;
+            // A port object may report a failed close to listeners, which may change any entry.
+            index.Forget();
         }
     }
     descs.DeleteAll();
@@ -319,5 +323,77 @@ int MidiManager::IndexByDescriptor(unsigned char isInput, MidiDeviceDescriptor* 
         if (Entry(i, isInput)->FDescriptor->Matches(d))
             return i;
     return -1;
+}
+
+// ---- Entry index -----------------------------------------------------------------------------
+
+void MidiManager::EntryIndex::Put(Candidates& candidates, const std::string& key, int index)
+{
+    std::vector<int>& list = candidates[key];
+    if (list.empty() || list.back() != index)
+        list.push_back(index);
+}
+
+void MidiManager::EntryIndex::Add(int index)
+{
+    MidiManagerDev* e = FManager.Entry(index, FIsInput);
+    Put(FByName, UpperCase(e->GetName()), index);
+    // HasNameAndType also knows such an entry by its port object's name.
+    if (e->FDev && e->FDescriptor->GetType() == PortTypeVMID)
+        Put(FByName, UpperCase(e->FDev->GetDescriptor()->GetName()), index);
+    // Matches asks for the same descriptor name.
+    Put(FByPortName, e->FDescriptor->FName, index);
+}
+
+void MidiManager::EntryIndex::Update(int index)
+{
+    // An entry not taken in yet is taken in as it is then.
+    if (index < FKnown)
+        Add(index);
+}
+
+void MidiManager::EntryIndex::CatchUp()
+{
+    for (const int count = FManager.EntryCount(FIsInput); FKnown < count; ++FKnown)
+        Add(FKnown);
+}
+
+void MidiManager::EntryIndex::Forget()
+{
+    FByName.clear();
+    FByPortName.clear();
+    FKnown = 0;
+}
+
+template <typename Test>
+int MidiManager::EntryIndex::Last(const Candidates& candidates, const std::string& key, Test test)
+{
+    CatchUp();
+    int found = -1;
+    auto it = candidates.find(key);
+    if (it != candidates.end())
+        for (int i : it->second)
+            if (i > found && test(FManager.Entry(i, FIsInput)))
+                found = i;
+    return found;
+}
+
+int MidiManager::EntryIndex::ByName(const std::string& name)
+{
+    return Last(FByName, UpperCase(name),
+                [&name](MidiManagerDev* e) { return CompareText(e->GetName(), name) == 0; });
+}
+
+int MidiManager::EntryIndex::ByNameAndType(const std::string& name, unsigned int type)
+{
+    return Last(FByName, UpperCase(name),
+                [&name, type](MidiManagerDev* e) { return HasNameAndType(e, name, type); });
+}
+
+int MidiManager::EntryIndex::ByDescriptor(MidiDeviceDescriptor* d)
+{
+    if (d == nullptr)
+        return -1;
+    return Last(FByPortName, d->FName, [d](MidiManagerDev* e) { return e->FDescriptor->Matches(d); });
 }
 } // namespace Tr

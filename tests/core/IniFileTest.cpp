@@ -151,6 +151,55 @@ TEST(IniFile, EveryValueReadsBackAndNoneMakesALineOfItsOwn)
     EXPECT_EQ(back.ReadString("Later", "k", ""), "kept");
 }
 
+TEST(IniFile, LargeSectionsRewrittenKeyByKey)
+{
+    constexpr int n = 2000;
+    std::string text = "[Other]\nkey=1\n; note\nkey=2\n\n[Ports]\n";
+    for (int k = 0; k < n; ++k)
+        text += "Name" + std::to_string(k) + "=Port " + std::to_string(k) + "\nOptions" + std::to_string(k) + "=FF\n";
+    text += "\n";
+    TempFolder dir;
+    const std::string file = dir / "settings.ini";
+    TempFolder::writeFile(file, text);
+    TIniFile ini(file);
+    ini.ReadFromFile();
+    // Written again in the order read and with the same values, as the settings are saved.
+    for (int k = 0; k < n; ++k) {
+        ini.WriteString("Ports", "Name" + std::to_string(k), "Port " + std::to_string(k));
+        ini.WriteString("Ports", "Options" + std::to_string(k), "FF");
+    }
+    ini.WriteToFile();
+    EXPECT_EQ(TempFolder::readFile(file), text) << "the same file, byte for byte";
+
+    // In the reverse order, then the later half deleted as stale keys are.
+    ini.ReadFromFile();
+    for (int k = n - 1; k >= 0; --k)
+        ini.WriteString("Ports", "Name" + std::to_string(k), "P" + std::to_string(k));
+    for (int k = n / 2; k < n; ++k) {
+        EXPECT_TRUE(ini.DeleteKey("Ports", "Name" + std::to_string(k)));
+        EXPECT_TRUE(ini.DeleteKey("Ports", "Options" + std::to_string(k)));
+    }
+    Lines expected;
+    for (int k = 0; k < n / 2; ++k)
+        expected.push_back("Options" + std::to_string(k) + "=FF");
+    expected.push_back("");
+    for (int k = n / 2 - 1; k >= 0; --k)
+        expected.push_back("Name" + std::to_string(k) + "=P" + std::to_string(k));
+    EXPECT_EQ(sectionLines(ini, "Ports"), expected);
+    EXPECT_EQ(ini.ReadString("Ports", "Name7", ""), "P7");
+    EXPECT_FALSE(ini.ValueExists("Ports", "Options" + std::to_string(n / 2)));
+
+    // A key held twice: the last line wins, and a write or a deletion takes the first.
+    EXPECT_EQ(ini.ReadString("Other", "key", ""), "2");
+    ini.WriteString("Other", "key", "3");
+    EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", "key=2", "", "key=3"}));
+    EXPECT_TRUE(ini.DeleteKey("Other", "key"));
+    EXPECT_EQ(ini.ReadString("Other", "key", ""), "3");
+    EXPECT_TRUE(ini.DeleteKey("Other", "key"));
+    EXPECT_FALSE(ini.ValueExists("Other", "key"));
+    EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", ""}));
+}
+
 TEST(IniFile, FailedWritesAreReportedAndKeepTheOldFile)
 {
     TempFolder dir;

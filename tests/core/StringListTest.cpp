@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using Tr::TStringList;
 
 TEST(StringList, KeyValueViewReadsBlanksQuotesEscapesAndComments)
@@ -65,6 +67,49 @@ TEST(StringList, ChangesThrowTheViewAwayAndKeepTags)
     tagged.Add(tagged);
     EXPECT_EQ(LinesOf(tagged), Lines({"a", "b", "a", "b"})) << "sorted, and a list added to itself once";
     EXPECT_EQ(tagged.GetTag(3), 2) << "tags move with their lines";
+}
+
+TEST(StringList, KeyOperationsGiveWhatAFullReadingOfTheLinesGives)
+{
+    // Keys whose lines read back under another key or under none, beside plain keys in two cases.
+    const Lines keys = {"a", "A", " b", "b", "c=d", "c", ";e", "", "\"q\"", "q"};
+    const Lines values = {"1", "", " padded", "\"quoted\"", "x=y"};
+    TStringList list = ListOf({"a=first", "; note", "b=2", "a=second"});
+    // The same steps the plain way: the first line of the key found by reading all lines afresh.
+    TStringList plain = ListOf(LinesOf(list));
+    std::mt19937 random(16);
+    auto pick = [&random](const Lines& from) -> const std::string& { return from[random() % from.size()]; };
+    for (int step = 0; step < 3000; ++step) {
+        const std::string& key = pick(keys);
+        const int first = plain.ParseValues(&key);
+        switch (random() % 5) {
+        case 0:
+            list.Add(key + "=added", 0);
+            plain.Add(key + "=added", 0);
+            break;
+        case 1:
+            ASSERT_EQ(list.DeleteKey(key), first >= 0) << "step " << step;
+            if (first >= 0)
+                plain.Delete(first);
+            break;
+        default:
+            const std::string& value = pick(values);
+            list.SetValue(key, value);
+            if (first >= 0)
+                plain.Delete(first);
+            plain.Add(key + "=" + value, 0);
+        }
+        for (const std::string& k : keys) {
+            ASSERT_EQ(list.KeyExists(k), plain.KeyExists(k)) << "step " << step << ", key '" << k << "'";
+            ASSERT_EQ(list.GetValue(k), plain.GetValue(k)) << "step " << step << ", key '" << k << "'";
+        }
+        // Now and then, as a save does, the lines are read by index in the middle of the changes.
+        if (step % 97 == 0) {
+            ASSERT_EQ(LinesOf(list), LinesOf(plain)) << "step " << step;
+        }
+    }
+    EXPECT_EQ(LinesOf(list), LinesOf(plain));
+    EXPECT_EQ(list.GetText(), plain.GetText());
 }
 
 TEST(StringList, SetTextBreaksLinesAndHonoursTheLength)

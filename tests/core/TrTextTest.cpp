@@ -11,6 +11,9 @@ TEST(TrText, CompareAndSearchIgnoringCase)
     EXPECT_EQ(Tr::CompareText("ab", "abc"), -1);
     EXPECT_EQ(Tr::CompareText("\xC3\xA9", "z"), -1) << "bytes 0x80..0xFF sort before ASCII";
     EXPECT_EQ(Tr::CompareText(std::string("a\0b", 3), std::string("a\0c", 3)), -1);
+    EXPECT_EQ(Tr::CompareText("Port 1a", "PORT 1B"), -1) << "equal bytes, then bytes equal ignoring case";
+    EXPECT_EQ(Tr::CompareText("port 2", "PORT 10"), 1);
+    EXPECT_EQ(Tr::CompareText("\xC3\xA9", "\xC3\x89"), 1) << "no case outside ASCII";
     EXPECT_TRUE(Tr::StrEndsWith("file.SYX", ".syx", true));
     EXPECT_FALSE(Tr::StrEndsWith("file.SYX", ".syx", false));
     EXPECT_FALSE(Tr::StrEndsWith("syx", ".syx", true));

@@ -245,6 +245,39 @@ TEST(MidiAliasManager, IniSectionRoundTrip)
     std::remove(path.c_str());
 }
 
+TEST(MidiAliasManager, LoadingManyAliasesFindsThoseStoredAndThoseMadeMeanwhile)
+{
+    RunInFreshProcess([] {
+        constexpr int n = 400;
+        TIniFile ini("unused.ini");
+        auto write = [&ini](int k, const std::string& name, const std::string& device) {
+            ini.WriteString("MIDI.alias", "Name" + std::to_string(k), name);
+            ini.WriteString("MIDI.alias", "Device" + std::to_string(k), device);
+        };
+        for (int k = 0; k < n; ++k)
+            write(k, "Alias " + std::to_string(k), "2:Port " + std::to_string(k));
+        write(n, "ALIAS 7", "2:Other");
+        write(n + 1, "alias 8", "1:In");
+        write(n + 2, "Late", "2:Later");
+        // The first notice of the load makes the alias that the file names last.
+        Lines log;
+        LogListener l(log, "l");
+        l.onCall = [&log] {
+            if (log.size() == 1)
+                M()->GetAliasByName("late", aliasMidiOut, true);
+        };
+        M()->AddAliasChangeListener(&l);
+        M()->loadFromIniFile(ini);
+        ASSERT_EQ(M()->GetCount(), n + 2);
+        EXPECT_EQ(M()->GetAlias(7)->FName, "ALIAS 7") << "the later entry of a name updates the alias";
+        EXPECT_EQ(M()->GetAlias(7)->FDevice, "Other");
+        EXPECT_EQ(M()->GetAlias(n)->FName, "Late") << "made by the listener, then updated by the load";
+        EXPECT_EQ(M()->GetAlias(n)->FDevice, "Later");
+        EXPECT_EQ(M()->GetAlias(n + 1)->FType.load(), aliasMidiIn) << "a name of another type is another alias";
+        EXPECT_EQ(log.size(), 4u) << "alias 7 changed, the listener's alias, its update, the end of the load";
+    });
+}
+
 TEST(MidiAliasList, TextImportRoundTripAndDamagedTexts)
 {
     RunInFreshProcess([] {

@@ -145,3 +145,45 @@ TEST_F(ManagerTest, LoadReadsTypeCodesAndSkipsDamagedEntries)
         }
     });
 }
+
+TEST_F(ManagerTest, ManySavedPortsLoadAndSaveInTheirOrder)
+{
+    Fresh([&] {
+        constexpr int n = 500;
+        Tr::TIniFile ini("unused.ini");
+        std::vector<std::pair<std::string, std::string>> saved;
+        for (int k = 0; k < n; ++k)
+            saved.emplace_back("Port " + std::to_string(k), "FF4944494D");
+        // Names met before in other letters find their entries; a name of another back end gets one.
+        saved.emplace_back("PORT 7", "FF4944494D");
+        saved.emplace_back("port 499", "FF4944494D");
+        saved.emplace_back("Port 3", "T");
+        for (std::size_t k = 0; k < saved.size(); ++k)
+        {
+            ini.WriteString("MIDI.out", "Name" + std::to_string(k), saved[k].first);
+            ini.WriteString("MIDI.out", "Options" + std::to_string(k), saved[k].second);
+        }
+        manager->loadFromIniFile(ini);
+        ASSERT_EQ(manager->GetDevCount(0), n + 1);
+        for (int k = 0; k <= n; ++k)
+            EXPECT_TRUE(manager->GetDevDescriptor(k, 0)->IsPending()) << k;
+        EXPECT_EQ(manager->GetDevDescriptor(7, 0)->GetName(), "Port 7") << "an entry found keeps its name";
+        EXPECT_EQ(manager->GetDevDescriptor(n, 0)->GetName(), "Port 3");
+
+        // Saved into the same file: every key in place of the old one, in entry order, and the
+        // keys of the longer earlier list deleted.
+        manager->saveToIniFile(ini);
+        Tr::TStringList lines;
+        ini.ReadSectionEntries("MIDI.out", lines);
+        Lines expected;
+        for (int k = 0; k <= n; ++k)
+        {
+            expected.push_back("Name" + std::to_string(k) + "=Port " + std::to_string(k < n ? k : 3));
+            expected.push_back("Options" + std::to_string(k) + (k < n ? "=FF4944494D" : "=FF00000000"));
+        }
+        Lines written;
+        for (int i = 0; i < lines.Count(); ++i)
+            written.push_back(lines[i].FText);
+        EXPECT_EQ(written, expected);
+    });
+}

@@ -106,6 +106,50 @@ TEST_F(ManagerTest, PortsMovingInTheSystemListKeepTheirPortObjects)
     });
 }
 
+TEST_F(ManagerTest, ManyPortsKeepTheirEntriesWhenNamesMoveOrChangeCase)
+{
+    Fresh([&] {
+        constexpr int n = 200;
+        std::vector<int> ports, twins;
+        for (int k = 0; k < n; ++k)
+        {
+            ports.push_back(factory->AddPort(0, "Unit " + std::to_string(k), "", "unit-" + std::to_string(k)));
+            if (k % 10 == 0)
+                twins.push_back(factory->AddPort(0, "Unit " + std::to_string(k), "", "twin-" + std::to_string(k)));
+        }
+        manager->SetSuspended(0);
+        ASSERT_EQ(manager->GetDevCount(0), n + n / 10);
+        std::vector<Tr::TMidiDeviceBase*> moving;
+        for (int k = 0; k < n; k += 10)
+        {
+            const int twin = manager->GetDevIndex("Unit " + std::to_string(k) + " (2)", 0);
+            manager->Open(twin, 0, 1);
+            moving.push_back(manager->GetMidiOutputByIndex(twin));
+        }
+        const int late = manager->GetDevIndex("Unit 155", 0);
+        const int renamed = manager->GetDevIndex("Unit 5", 0);
+        manager->Open(late, 0, 1);
+
+        // The first of each pair goes, so that its twin is listed under the bare name, and a port
+        // changes its letter case.
+        for (int k = 0; k < n; k += 10)
+            factory->RemovePort(ports[static_cast<std::size_t>(k)]);
+        factory->RenamePort(ports[5], "UNIT 5");
+        EXPECT_TRUE(Rescan(false));
+        EXPECT_EQ(manager->GetDevCount(0), n + n / 10) << "no entry is added";
+        for (int k = 0; k < n; k += 10)
+        {
+            const std::string name = "Unit " + std::to_string(k);
+            EXPECT_EQ(manager->GetMidiOutputByIndex(manager->GetDevIndex(name, 0)), moving[static_cast<std::size_t>(k / 10)]) << name;
+            EXPECT_EQ(manager->GetMidiOutputByIndex(manager->GetDevIndex(name + " (2)", 0)), nullptr) << name;
+        }
+        EXPECT_EQ(manager->GetDevIndex("unit 5", 0), renamed);
+        EXPECT_EQ(manager->GetDevDescriptor(renamed, 0)->GetName(), "UNIT 5");
+        EXPECT_EQ(State(late, 0), "present open") << "closed after the first move and opened again";
+        EXPECT_EQ(factory->CloseCount(ports[155]), 1);
+    });
+}
+
 TEST_F(ManagerTest, NestedRefreshesOnlyAskTheRunningOneToLoopAgain)
 {
     Fresh([&] {

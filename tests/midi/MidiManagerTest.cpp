@@ -126,6 +126,10 @@ TEST_F(ManagerTest, AliasManagerMaintainsDeviceAliasesOfThePorts)
         ini.ReadSectionEntries("MIDI.alias", lines);
         ASSERT_EQ(lines.Count(), 2) << "only the device alias of the open port is saved";
         EXPECT_EQ(lines[0].FText, "Name0=Drums");
+        manager->GetOutDevIndexByName("DRUMS", Tr::PortTypeVMID, 1);
+        Tr::TIniFile later("unused.ini");
+        aliases->saveToIniFile(later);
+        EXPECT_FALSE(later.SectionExists("MIDI.alias")) << "the last entry of a name decides: the idle one made later";
         aliases->RemoveAliasChangeListener(&aliasListener);
     });
 }
