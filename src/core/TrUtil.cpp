@@ -699,7 +699,7 @@ std::string Format(const char* fmt, ...)
 
 bool FormatWidthsWithin(const std::string& fmt, int limit)
 {
-    auto inSpecification = [&fmt](std::size_t i) {
+    auto inConversion = [&fmt](std::size_t i) {
         return i < fmt.size() && fmt[i] != '\0' && std::strchr("-+ #0'.$*123456789", fmt[i]) != nullptr;
     };
     for (std::size_t i = 0; i < fmt.size(); ++i)
@@ -709,14 +709,14 @@ bool FormatWidthsWithin(const std::string& fmt, int limit)
         if (++i < fmt.size() && fmt[i] == '%')
             continue;
         // Every number up to the conversion letter: argument number, width and precision.
-        while (inSpecification(i))
+        while (inConversion(i))
         {
             long long number = 0;
             for (; i < fmt.size() && std::isdigit(uc(fmt[i])); ++i)
                 number = std::min<long long>(number * 10 + (fmt[i] - '0'), limit + 1LL);
             if (number > limit)
                 return false;
-            if (inSpecification(i) && !std::isdigit(uc(fmt[i])))
+            if (inConversion(i) && !std::isdigit(uc(fmt[i])))
                 ++i;
         }
     }
