@@ -17,6 +17,19 @@ juce::Point<int> sizeOrCurrent(const juce::Component& c, int w, int h)
     return {w < 0 ? c.getWidth() : w, h < 0 ? c.getHeight() : h};
 }
 
+// The toolkit's own image loading opens the file as it is, and a named pipe in its place would hold
+// the window's start for ever: the file is read through the file layer, which takes regular files
+// only, and the image is made from the bytes.
+std::unique_ptr<juce::Drawable> drawableFromFile(const juce::File& file)
+{
+    int size = 0;
+    std::unique_ptr<void, void (*)(void*)> data(
+        Tr::getMemoryMappedFile(file.getFullPathName().toStdString(), size, nullptr), Tr::freeMemoryMappedFile);
+    if (!data)
+        return nullptr;
+    return juce::Drawable::createFromImageData(data.get(), (size_t)size);
+}
+
 int centredStart(int from, int to, int size)
 {
     return from + (to - from) / 2 - size / 2;
@@ -159,12 +172,12 @@ std::unique_ptr<juce::Drawable> JuceUtils::getDrawableMac(const juce::String& na
 {
     const juce::File inResources = getResourcesFolder().getChildFile(name);
     if (inResources.existsAsFile())
-        return juce::Drawable::createFromImageFile(inResources);
+        return drawableFromFile(inResources);
 
     const juce::File inCheckout =
         juce::File::getCurrentWorkingDirectory().getChildFile("../../../resources").getChildFile(name);
     if (inCheckout.existsAsFile())
-        return juce::Drawable::createFromImageFile(inCheckout);
+        return drawableFromFile(inCheckout);
     return nullptr;
 }
 

@@ -1,10 +1,13 @@
 #include "GuiTestSupport.h"
 #include "JuceUtils.h"
 #include "Runnable.h"
+#include "core/FifoRescue.h"
+#include "core/TempFolder.h"
 #include "core/TrIniFile.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -27,6 +30,27 @@ TEST(JuceUtils, CutsTheProcessSerialNumberArgument)
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(JuceUtils::cutProcessSerialNumberFromCommandLine(line), juce::String(expected)) << "'" << line << "'";
     EXPECT_EQ(StringFrom(JuceStringFrom("Gerät Ö")), "Gerät Ö") << "texts cross the boundary as UTF-8";
+}
+
+TEST(JuceUtils, AResourceThatIsNoFileIsNeitherWaitedForNorRead)
+{
+    // The checkout's resources folder, three levels above the working folder, holds a pipe.
+    TempFolder dir;
+    std::filesystem::create_directories(dir / "a/b/c");
+    std::filesystem::create_directories(dir / "resources");
+    ASSERT_EQ(mkfifo((dir / "resources/piped.png").c_str(), 0600), 0);
+    const auto workingFolder = std::filesystem::current_path();
+    std::filesystem::current_path(dir / "a/b/c");
+    std::unique_ptr<juce::Drawable> picture;
+    bool waited = false;
+    {
+        FifoRescue rescue(dir / "resources/piped.png");
+        picture = JuceUtils::getDrawable("piped.png");
+        waited = rescue.steppedIn();
+    }
+    std::filesystem::current_path(workingFolder);
+    EXPECT_FALSE(waited) << "the pipe held the read";
+    EXPECT_EQ(picture, nullptr);
 }
 
 TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
