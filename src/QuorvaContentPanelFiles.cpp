@@ -20,7 +20,8 @@ const std::string currentSection("Current");
 const char* const saveChangesQuestion = "You have made changes to the settings.\nDo you want to save them?";
 const char* const sendQuestion =
     "Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
-const char* const sendError = "An error occurred when sending the Quorva MIDI 2 File.\nPlease verify the MIDI port.";
+const char* const sendError = "An error occurred when sending the Quorva MIDI 2 File.\n";
+const char* const verifyPort = "Please verify the MIDI port.";
 const char* const iniNotRead = "The settings file '%s' could not be read, so it is left as it was.";
 const char* const settingsNotSaved = "The settings could not be saved:\n";
 const char* const fileExtension = ".syx";
@@ -348,6 +349,17 @@ void QuorvaContentPanel::send()
 {
     unsigned char buffer[QUORVA_TEMPLATE_SIZE_BYTES];
     settings.saveToMem(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
+    // Before the question: the user learns what stands in the way without first agreeing to
+    // overwrite the device's programs.
+    try
+    {
+        QuorvaSettings::checkSendable(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
+    }
+    catch (const Tr::Exception& e)
+    {
+        JuceUtils::ErrorDlg(juce::String(sendError) + juce::String::fromUTF8(e.what()) + "\nNothing was sent.");
+        return;
+    }
     if (!JuceUtils::Confirm(sendQuestion))
         return;
 
@@ -362,7 +374,7 @@ void QuorvaContentPanel::send()
     }
     if (!sent)
     {
-        JuceUtils::ErrorDlg(sendError);
+        JuceUtils::ErrorDlg(juce::String(sendError) + verifyPort);
         return;
     }
 

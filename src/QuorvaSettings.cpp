@@ -4,8 +4,10 @@
 #include "core/TrException.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -27,6 +29,40 @@ int settingIndex(int block, int step)
 [[noreturn]] void refuse(const char* reason)
 {
     throw Tr::Exception(std::string("Not a valid tempolate file: ") + reason);
+}
+
+// Byte `index` of a message (1..544) as the user finds it in the editor. The setting bytes of a
+// program that is not "Different Settings" all repeat its base setting.
+std::string placeOf(const unsigned char* data, int index)
+{
+    using Global = QuorvaSettings::Global;
+    using Field = QuorvaSettings::ProgramField;
+    switch (Global(index))
+    {
+    case Global::LoopPortamentoRate: return "the loop portamento rate";
+    case Global::StepPortamentoRate: return "the step portamento rate";
+    case Global::OutputType: return "the output type";
+    case Global::MidiChannel: return "the MIDI base channel";
+    }
+    const int program = (index - 1) / QuorvaSettings::ProgramBlockSize + 1;
+    const int b = QuorvaSettings::getProgramTemplateIndex(program);
+    const bool perStep = data[b + static_cast<int>(Field::Type)] == QuorvaSettings::DifferentSettingsType;
+    const int offset = index - b;
+    std::string field;
+    switch (Field(offset))
+    {
+    case Field::Type: field = "program type"; break;
+    case Field::StepCount: field = "step count"; break;
+    case Field::Duration: field = "duration"; break;
+    default:
+        if (offset == 0)
+            field = "program number";
+        else if ((offset - PitchOffset) % 2 == 0)
+            field = "step " + std::to_string((offset - PitchOffset) / 2 + 1) + (perStep ? " pitch" : "");
+        else
+            field = perStep ? "step " + std::to_string((offset - SettingOffset) / 2 + 1) : "base setting";
+    }
+    return "program " + std::to_string(program) + ", " + field;
 }
 
 } // namespace
@@ -110,6 +146,28 @@ void QuorvaSettings::saveToMem(unsigned char* data, int size) const
             data[settingIndex(b, 0)] = static_cast<unsigned char>(base);
         }
     }
+}
+
+void QuorvaSettings::checkSendable(const unsigned char* data, int size)
+{
+    TR_ASSERT(size == QUORVA_TEMPLATE_SIZE_BYTES);
+    const unsigned char* const end = data + QUORVA_TEMPLATE_SIZE_BYTES - 1;
+    const auto high = [](unsigned char b) { return !isDataByte(b); };
+    const unsigned char* const found = std::find_if(data + 1, end, high);
+    if (found == end)
+        return;
+    const int index = static_cast<int>(found - data);
+    char value[8];
+    std::snprintf(value, sizeof value, "0x%02X", *found);
+    std::string text = std::string("The value ") + value + " of " + placeOf(data, index) + " (byte " +
+                       std::to_string(index + 1) + " of " + std::to_string(QUORVA_TEMPLATE_SIZE_BYTES) +
+                       ") is above 0x7F, the highest value MIDI can carry.";
+    const long more = std::count_if(found + 1, end, high);
+    if (more == 1)
+        text += " So is 1 more value.";
+    else if (more > 1)
+        text += " So are " + std::to_string(more) + " more values.";
+    throw Tr::Exception(text);
 }
 
 QuorvaTable QuorvaSettings::tableOf(Global field)

@@ -57,6 +57,11 @@ public:
     static void checkSize(long long size);
     // Writes the message to send or save; `size` must be QUORVA_TEMPLATE_SIZE_BYTES.
     void saveToMem(unsigned char* data, int size) const;
+    // Refuses a message that cannot go out as one SysEx message: a byte >= 0x80 between the
+    // markers, which only a loaded file brings in, would end it early or reach the device as other
+    // MIDI messages. Throws Tr::Exception naming the first such byte as the editor shows it, and
+    // how many more there are.
+    static void checkSendable(const unsigned char* data, int size);
 
     // Offset of program `program`'s block (36 * program - 35), or -1 outside 1..15.
     static int getProgramTemplateIndex(int program);

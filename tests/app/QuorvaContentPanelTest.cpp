@@ -7,6 +7,8 @@ namespace {
 using Editor = PanelTest;
 using Texts = std::vector<std::string>;
 
+const std::string sendQuestion =
+    "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
 const juce::Colour enabledGrey(153, 153, 153), disabledGrey(191, 191, 191);
 const char* const programCombos[] = {"programCombo", "programTypeCombo", "stepCountCombo", "baseSettingCombo",
                                      "durationCombo", "midiChannelCombo", "loopPortamentoCombo", "stepPortamentoCombo"};
@@ -215,8 +217,6 @@ TEST_F(Editor, BytesThatAreNoRowAreKeptAndNo0xFFIsWritten)
 
 TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
 {
-    const std::string question =
-        "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
     start();
     juce::TextButton& send = button("sendButton");
     pick("midiOutCombo", "Synth B");
@@ -225,7 +225,7 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     {
         ModalAnswers answers({"No"});
         click("sendButton");
-        EXPECT_EQ(answers.seen(), Texts{question});
+        EXPECT_EQ(answers.seen(), Texts{sendQuestion});
     }
     EXPECT_TRUE(midi->SentLog().empty()) << "a declined send sends nothing";
     {
@@ -249,7 +249,7 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
         midi->SetSendFailure(synth[1], failure);
         ModalAnswers answers({"Yes", "OK"});
         click("sendButton");
-        EXPECT_EQ(answers.seen(), (Texts{question, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
+        EXPECT_EQ(answers.seen(), (Texts{sendQuestion, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
                                                    "Please verify the MIDI port."}));
         EXPECT_TRUE(send.isEnabled() && !panel().isSending());
         EXPECT_EQ(send.getButtonText(), "SEND");
@@ -258,4 +258,47 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     pick("midiOutCombo", "(none)");
     EXPECT_FALSE(send.isEnabled()) << "no port, no SEND";
     EXPECT_FALSE(midi->IsOpen(synth[1]));
+}
+
+// A damaged or hand-made file can carry bytes no SysEx body may hold. It loads and saves as it
+// stands, but SEND refuses it before the question, says where, and puts nothing on the wire: an
+// inner 0xF7 would end the message there and the rest reach the device as other messages.
+TEST_F(Editor, SendRefusesBytesMidiCannotCarryBeforeAskingAndSaysWhere)
+{
+    Bytes damaged = defaultSettings();
+    damaged[pitchOf(3, 1)] = 0xF7;
+    damaged[543] = 0x90;   // output type
+    start();
+    pick("midiOutCombo", "Synth B");
+    const std::string path = writeFile("damaged.syx", damaged);
+    drop(path);
+    ASSERT_EQ(message(), damaged) << "loaded as it stands";
+    juce::TextButton& send = button("sendButton");
+    {
+        ModalAnswers answers({"OK"});
+        click("sendButton");
+        EXPECT_EQ(answers.seen(), Texts{"Error: An error occurred when sending the Quorva MIDI 2 File.\n"
+                                        "The value 0xF7 of program 3, step 2 (byte 78 of 546) is above 0x7F, the highest "
+                                        "value MIDI can carry. So is 1 more value.\nNothing was sent."});
+    }
+    EXPECT_TRUE(midi->SentLog().empty()) << "the port received something";
+    EXPECT_TRUE(send.isEnabled() && !panel().isSending());
+    EXPECT_EQ(send.getButtonText(), "SEND");
+    {
+        ModalAnswers answers({files / "again.syx"});
+        click("saveButton");
+    }
+    EXPECT_EQ(readBytes(files / "again.syx"), damaged) << "saved back byte for byte";
+
+    // Values picked in those places make it sendable again.
+    pick("outputTypeCombo", "Whammy Only");
+    pick("programCombo", "Program 3");
+    pick("stepCombo2", "Octave || +12 half steps");
+    {
+        ModalAnswers answers({"Yes"});
+        click("sendButton");
+        EXPECT_EQ(answers.seen(), Texts{sendQuestion});
+    }
+    EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()});
+    EXPECT_EQ(introducedHighBytes({}, message()), "");
 }

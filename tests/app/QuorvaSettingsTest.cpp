@@ -102,6 +102,17 @@ Bytes loaded(const Bytes& message)
     return savedBy(settings);
 }
 
+// What SEND is told about a message with bytes no SysEx body may hold; empty when it may be sent.
+std::string sendRefusal(const Bytes& message)
+{
+    try {
+        QuorvaSettings::checkSendable(message.data(), Size);
+        return "";
+    } catch (const Tr::Exception& e) {
+        return e.what();
+    }
+}
+
 } // namespace
 
 TEST(QuorvaSettings, RefusesWhatIsNoSettingsMessageAndChangesNothing)
@@ -219,6 +230,51 @@ TEST(QuorvaSettings, BytesThatAreNoRowAreNotShownAndKept)
     EXPECT_EQ(settings.stepTable(1).table, QuorvaStepsDifferentSettingTable);
 }
 
+TEST(QuorvaSettings, AMessageWithBytesMidiCannotCarryIsNotSendableAndSaysWhere)
+{
+    const Bytes good = canonicalMessage();
+    ASSERT_EQ(good[blockOf(1) + 1] * 100 + good[blockOf(4) + 1], 0 * 100 + 5) << "program 1 has one setting, program 4 one per step";
+    EXPECT_EQ(sendRefusal(good), "");
+    Bytes highest = good;
+    for (std::size_t i = 1; i + 1 < highest.size(); ++i)
+        highest[i] = 0x7F;
+    EXPECT_EQ(sendRefusal(highest), "") << "0x7F is still a data byte";
+
+    const std::pair<std::size_t, std::string> places[] = {
+        {pitchOf(1, 4), "program 1, step 5"},
+        {settingOf(1, 0), "program 1, base setting"},
+        {settingOf(1, 9), "program 1, base setting"},
+        {settingOf(4, 15), "program 4, step 16"},
+        {pitchOf(4, 0), "program 4, step 1 pitch"},
+        {blockOf(6), "program 6, program number"},
+        {blockOf(15) + 1, "program 15, program type"},
+        {blockOf(2) + 34, "program 2, step count"},
+        {blockOf(15) + 35, "program 15, duration"},
+        {541, "the loop portamento rate"},
+        {542, "the step portamento rate"},
+        {543, "the output type"},
+        {544, "the MIDI base channel"},
+    };
+    for (const auto& [at, place] : places) {
+        Bytes m = good;
+        m[at] = 0x80;
+        EXPECT_NE(sendRefusal(m).find(" of " + place + " (byte " + std::to_string(at + 1) + " of 546) "), std::string::npos)
+            << "byte " << at << ": " << sendRefusal(m);
+    }
+
+    // An end marker inside is the worst case: it would end the message there.
+    Bytes inner = good;
+    inner[pitchOf(3, 4)] = 0xF7;
+    EXPECT_EQ(sendRefusal(inner), "The value 0xF7 of program 3, step 5 (byte 84 of 546) is above 0x7F, the highest value MIDI can carry.");
+    inner[543] = 0xFF;
+    EXPECT_NE(sendRefusal(inner).find("step 5 (byte 84 of 546) is above 0x7F, the highest value MIDI can carry. So is 1 more value."),
+              std::string::npos) << "the first is named, the rest counted";
+    inner[blockOf(1) + 35] = 0x90;
+    EXPECT_NE(sendRefusal(inner).find("of program 1, duration (byte 37 of 546) is above 0x7F, the highest value MIDI can carry. "
+                                      "So are 2 more values."),
+              std::string::npos) << sendRefusal(inner);
+}
+
 TEST(QuorvaSettings, ContractViolationsStopTheProgram)
 {
     QuorvaSettings settings;
@@ -226,6 +282,7 @@ TEST(QuorvaSettings, ContractViolationsStopTheProgram)
     EXPECT_DEATH(settings.saveToMem(small, Size - 1), "size == QUORVA_TEMPLATE_SIZE_BYTES");
     EXPECT_DEATH(settings.applyStep(1, QUORVA_STEP_COUNT, 0), "step >= 0 && step < QUORVA_STEP_COUNT");
     EXPECT_DEATH(settings.applyStep(1, -1, 0), "step >= 0 && step < QUORVA_STEP_COUNT");
+    EXPECT_DEATH(QuorvaSettings::checkSendable(small, Size - 1), "size == QUORVA_TEMPLATE_SIZE_BYTES");
 }
 
 // Random messages, most with valid frame and markers: whatever is accepted saves to a message that
@@ -260,6 +317,8 @@ TEST(QuorvaSettings, RandomMessagesRoundTrip)
         ++accepted;
         const Bytes saved = savedBy(settings);
         ASSERT_EQ(introducedHighBytes(input, saved), "") << "round " << round;
+        ASSERT_EQ(sendRefusal(saved).empty(), introducedHighBytes({}, saved).empty())
+            << "round " << round << ": a loaded message is sendable exactly when it carries no high byte";
         ASSERT_EQ(loaded(saved), saved) << "round " << round << ": second save differs";
 
         for (int edit = 0; edit < 8; ++edit) {
