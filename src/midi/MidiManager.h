@@ -170,7 +170,6 @@ private:
         explicit AliasPortLookup(MidiManager& manager) : FManager(manager) {}
         int GetPortCount(unsigned char isInput) override;
         bool GetPortName(int index, unsigned char isInput, std::string& name) override;
-        bool IsPortOpenOrPending(const std::string& name, unsigned char isInput) override;
         void GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names) override;
         void AddDevListChangeListener(TMidiDeviceListListener* listener) override;
         void RemoveDevListChangeListener(TMidiDeviceListListener* listener) override;
