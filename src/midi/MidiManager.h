@@ -226,6 +226,8 @@ private:
 
     bool RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryIndex, unsigned char isInput, unsigned char fullScan);
     void RefreshEntries(unsigned char isInput, bool& changed);
+    // Whether an open port of that back end and direction has lost its system port.
+    bool HasLostOpenPort(unsigned int type, unsigned char isInput);
 
     void OpenDevice(int id, unsigned char isInput, unsigned char throwOnError);
     void CloseDevice(int id, unsigned char isInput, unsigned char throwOnError, unsigned char force);
