@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and prints every figure: ini reading and lookups, the MIDI manager's port-list
 # refresh, a settings ini with many aliases and saved ports, start-up time and memory against a bare
-# window (and with that settings ini, start and quit), and paced sends on a real sequencer (in the
-# qemu guest of the MIDI tests).
+# window (and with that settings ini, start and quit), and, on a real sequencer in the qemu guest of
+# the MIDI tests, paced sends and the port-list refresh with 200 and 1000 ports.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
@@ -22,4 +22,7 @@ echo "== start-up"
 BUILD_DIR="$build" "$here/bench/startup.sh"
 echo
 echo "== paced sends on the sequencer"
-BUILD_DIR="$build" "$here/bench/vm_send_bench.sh"
+"$here/bench/vm_bench.sh" vm_send_bench "$build"
+echo
+echo "== port-list refresh on the sequencer"
+"$here/bench/vm_bench.sh" vm_refresh_bench "$build"

@@ -1,6 +1,6 @@
 // Paced sending on a real sequencer: the spacing of back-to-back 546-byte messages at the virtual
 // card's raw device, against the 174.72 ms they take on a MIDI cable, and how long the send calls
-// take. Runs inside the test VM: bench/vm_send_bench.sh.
+// take. Runs inside the test VM: bench/vm_bench.sh vm_send_bench.
 #include "../tests/vm/VmDevices.h"
 #include "core/TrAutoDelete.h"
 #include "core/TrList.h"
@@ -63,7 +63,7 @@ int main()
 {
     if (!InVm() || !EnsureVirmidi())
     {
-        std::printf("vm_send_bench: needs the test VM's sequencer and virtual card; run bench/vm_send_bench.sh\n");
+        std::printf("vm_send_bench: needs the test VM's sequencer and virtual card; run bench/vm_bench.sh vm_send_bench\n");
         return 0;
     }
     int status = 0;

@@ -20,10 +20,8 @@ public:
     virtual int GetPortCount(unsigned char isInput) = 0;
     // Display name of the entry at index; false when there is no such entry.
     virtual bool GetPortName(int index, unsigned char isInput, std::string& name) = 0;
-    // Whether the entry with that display name (ignoring case) exists and is open or waiting to open.
-    virtual bool IsPortOpenOrPending(const std::string& name, unsigned char isInput) = 0;
-    // The same question for every name at once: names becomes the set of the display names, upper-
-    // cased by Tr::UpperCase, for which IsPortOpenOrPending would now say true.
+    // names becomes the set of the display names, upper-cased by Tr::UpperCase, whose entry is open
+    // or waiting to open; where entries share a name, the last one decides, as in the name lookups.
     virtual void GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names) = 0;
     virtual void AddDevListChangeListener(TMidiDeviceListListener* listener) = 0;
     // Called from the alias manager's destructor, possibly after the MIDI manager is gone: must then

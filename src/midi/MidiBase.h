@@ -67,6 +67,10 @@ public:
     void SetDescriptor(MidiDeviceDescriptor* d);
     void FireMidiErrorEvent(const std::string& message);
     virtual void VerifyOpenState() {}
+    // Whether the port is open on a system port that has gone since. A port of the same identity
+    // may be listed meanwhile (its program restarted at another address): this object reaches
+    // nothing until it is opened again.
+    virtual bool HasLostPort() { return false; }
 
     int UserIndex = 0;                    // index of the owning manager entry
     MidiManagerDev* UserObject = nullptr; // the owning manager entry

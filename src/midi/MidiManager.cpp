@@ -243,12 +243,6 @@ bool MidiManager::AliasPortLookup::GetPortName(int index, unsigned char isInput,
     return true;
 }
 
-bool MidiManager::AliasPortLookup::IsPortOpenOrPending(const std::string& name, unsigned char isInput)
-{
-    MidiManagerDev* e = FManager.GetDevDescriptor(FManager.GetDevIndex(name, isInput), isInput);
-    return e != nullptr && (e->IsOpen() || e->IsPending());
-}
-
 void MidiManager::AliasPortLookup::GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names)
 {
     names.clear();

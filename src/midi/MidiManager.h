@@ -170,7 +170,6 @@ private:
         explicit AliasPortLookup(MidiManager& manager) : FManager(manager) {}
         int GetPortCount(unsigned char isInput) override;
         bool GetPortName(int index, unsigned char isInput, std::string& name) override;
-        bool IsPortOpenOrPending(const std::string& name, unsigned char isInput) override;
         void GetPortsOpenOrPending(unsigned char isInput, std::unordered_set<std::string>& names) override;
         void AddDevListChangeListener(TMidiDeviceListListener* listener) override;
         void RemoveDevListChangeListener(TMidiDeviceListListener* listener) override;
@@ -227,6 +226,8 @@ private:
 
     bool RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryIndex, unsigned char isInput, unsigned char fullScan);
     void RefreshEntries(unsigned char isInput, bool& changed);
+    // Whether an open port of that back end and direction has lost its system port.
+    bool HasLostOpenPort(unsigned int type, unsigned char isInput);
 
     void OpenDevice(int id, unsigned char isInput, unsigned char throwOnError);
     void CloseDevice(int id, unsigned char isInput, unsigned char throwOnError, unsigned char force);

@@ -121,7 +121,9 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
     const unsigned int type = f->GetType();
     const int count = EntryCount(isInput);
     const int n = f->GetNumDevs(isInput);
-    if (!fullScan && n == stored)
+    // An open port whose program restarted at another address keeps the count and the name, yet
+    // reaches nothing: only a full scan finds where it is now.
+    if (!fullScan && n == stored && !HasLostOpenPort(type, isInput))
     {
         for (int i = 0; i < count; ++i)
         {
@@ -199,7 +201,7 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
         }
         e->SetDescriptor(d);
         index.Update(byName);
-        if (scanChanged && e->IsOpen())
+        if (e->IsOpen() && (scanChanged || e->FDev->HasLostPort()))
         {
             // Reopened by the entry pass under its current system index, with the notifications.
             e->FDev->Close();
@@ -221,6 +223,17 @@ bool MidiManager::RefreshDevListPerFactory(MidiDeviceFactory* f, int factoryInde
         }
     }
     return scanChanged;
+}
+
+bool MidiManager::HasLostOpenPort(unsigned int type, unsigned char isInput)
+{
+    for (int i = 0; i < EntryCount(isInput); ++i)
+    {
+        MidiManagerDev* e = Entry(i, isInput);
+        if (e->FDescriptor->GetType() == type && e->IsOpen() && e->FDev->HasLostPort())
+            return true;
+    }
+    return false;
 }
 
 void MidiManager::SetSuspended(unsigned char suspended)

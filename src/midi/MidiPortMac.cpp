@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace Tr
 {
@@ -54,13 +55,72 @@ MIDIEndpointRef EndpointAt(unsigned char isInput, int index)
     return isInput ? MIDIGetSource(static_cast<size_t>(index)) : MIDIGetDestination(static_cast<size_t>(index));
 }
 
-// The endpoint a port object opens; throws the "cannot open" text when the port is not there now.
+std::vector<MIDIEndpointRef> AllEndpoints(unsigned char isInput)
+{
+    return isInput ? MIDIGetAllSources() : MIDIGetAllDestinations();
+}
+
+int UniqueIdOf(MIDIObjectRef object)
+{
+    return MidiMacFactory::GetMidiIntegerProperty(object, kMIDIPropertyUniqueID, 0);
+}
+
+// The unique IDs of the endpoint's entity and device, made by the service from the names of the
+// port and its program; 0 where there is none.
+std::pair<int, int> EntityAndDeviceIds(MIDIEndpointRef endpoint)
+{
+    MIDIEntityRef entity = 0;
+    MIDIDeviceRef device = 0;
+    if (MIDIEndpointGetEntity(endpoint, &entity) != 0 || entity == 0)
+        return {0, 0};
+    const int entityId = UniqueIdOf(entity);
+    if (MIDIEntityGetDevice(entity, &device) != 0 || device == 0)
+        return {entityId, 0};
+    return {entityId, UniqueIdOf(device)};
+}
+
+std::string DisplayNameOf(MIDIEndpointRef endpoint)
+{
+    return MidiMacFactory::DisplayName(MidiMacFactory::GetMidiStringProperty(endpoint, kMIDIPropertyName),
+                                       MidiMacFactory::GetMidiStringProperty(endpoint, kMIDIPropertyModel),
+                                       MidiMacFactory::GetMidiStringProperty(endpoint, kMIDIPropertyManufacturer));
+}
+
+// Whether the endpoint is the port desc was listed for: the same names of port and program, which
+// the unique IDs stand for; without IDs, the same display name.
+bool IsPortOf(MIDIEndpointRef endpoint, const MidiDeviceDescriptor& desc)
+{
+    if (endpoint == 0)
+        return false;
+    if (desc.FSerial.empty() && desc.FInterfaceName.empty())
+        return DisplayNameOf(endpoint) == desc.FName;
+    const std::pair<int, int> ids = EntityAndDeviceIds(endpoint);
+    return CompareText(MidiMacFactory::UniqueIdText(ids.first), desc.FSerial) == 0
+           && CompareText(MidiMacFactory::UniqueIdText(ids.second), desc.FInterfaceName) == 0;
+}
+
+// The endpoint a port object opens. The stored system index is only where the port was at the last
+// listing: in the seconds before the next one, a port that came or went before it moves it, and the
+// index names another port. So the port is looked for by its names when the index no longer holds
+// it. Throws the "cannot open" text when the port is not there now.
 MIDIEndpointRef EndpointToOpen(unsigned char isInput, const MidiDeviceDescriptor& desc)
 {
-    const MIDIEndpointRef endpoint = EndpointAt(isInput, desc.FSystemIndex);
-    if (endpoint == 0)
-        throw EMidiError(UString::FormatS1(isInput ? SFCannotOpenIn : SFCannotOpen, desc.GetName()));
-    return endpoint;
+    const std::vector<MIDIEndpointRef> endpoints = AllEndpoints(isInput);
+    const size_t stored = desc.FSystemIndex >= 0 ? static_cast<size_t>(desc.FSystemIndex) : endpoints.size();
+    if (stored < endpoints.size() && IsPortOf(endpoints[stored], desc))
+        return endpoints[stored];
+    for (size_t i = 0; i < endpoints.size(); ++i)
+        if (i != stored && IsPortOf(endpoints[i], desc))
+            return endpoints[i];
+    throw EMidiError(UString::FormatS1(isInput ? SFCannotOpenIn : SFCannotOpen, desc.GetName()));
+}
+
+// Whether an open port object's endpoint has gone, also when a port of the same names is listed
+// again at another address.
+bool IsGone(MIDIEndpointRef endpoint)
+{
+    SysString name;
+    return endpoint != 0 && MIDIObjectGetStringProperty(endpoint, kMIDIPropertyName, name.receive()) != 0;
 }
 
 // Builds a packet list of one packet on the stack and sends it. kMIDIErrParameter when the bytes
@@ -215,12 +275,13 @@ MidiMacFactory::~MidiMacFactory()
 
 void MidiMacFactory::recreateCache(unsigned char isInput, TList<MidiDeviceDescriptor*>& list)
 {
-    const int n = GetNumDevs(isInput);
+    // One listing for all ports: asking for them by index would list the sequencer once per port.
+    const std::vector<MIDIEndpointRef> endpoints = AllEndpoints(isInput);
     for (MidiDeviceDescriptor* d : list)
         delete d;
     list.Clear();
-    for (int i = 0; i < n; ++i)
-        if (MidiDeviceDescriptor* d = CreateDescriptor(isInput, i))
+    for (size_t i = 0; i < endpoints.size(); ++i)
+        if (MidiDeviceDescriptor* d = DescribeEndpoint(isInput, static_cast<int>(i), endpoints[i]))
             list.Add(d);
 }
 
@@ -285,23 +346,16 @@ std::string MidiMacFactory::UniqueIdText(int id)
 
 MidiDeviceDescriptor* MidiMacFactory::CreateDescriptor(unsigned char isInput, int i)
 {
-    const MIDIEndpointRef endpoint = EndpointAt(isInput, i);
+    return DescribeEndpoint(isInput, i, EndpointAt(isInput, i));
+}
+
+MidiDeviceDescriptor* MidiMacFactory::DescribeEndpoint(unsigned char isInput, int i, MIDIEndpointRef endpoint)
+{
     if (endpoint == 0)
         return nullptr;
-    const std::string display = DisplayName(GetMidiStringProperty(endpoint, kMIDIPropertyName),
-                                            GetMidiStringProperty(endpoint, kMIDIPropertyModel),
-                                            GetMidiStringProperty(endpoint, kMIDIPropertyManufacturer));
-    MIDIEntityRef entity = 0;
-    MIDIDeviceRef device = 0;
-    int entityId = 0;
-    int deviceId = 0;
-    if (MIDIEndpointGetEntity(endpoint, &entity) == 0 && entity != 0)
-    {
-        entityId = GetMidiIntegerProperty(entity, kMIDIPropertyUniqueID, 0);
-        if (MIDIEntityGetDevice(entity, &device) == 0 && device != 0)
-            deviceId = GetMidiIntegerProperty(device, kMIDIPropertyUniqueID, 0);
-    }
-    return new MidiDeviceDescriptor(this, isInput, i, display, UniqueIdText(entityId), UniqueIdText(deviceId), "");
+    const std::pair<int, int> ids = EntityAndDeviceIds(endpoint);
+    return new MidiDeviceDescriptor(this, isInput, i, DisplayNameOf(endpoint), UniqueIdText(ids.first),
+                                    UniqueIdText(ids.second), "");
 }
 
 // ---- TMidiInputMac ---------------------------------------------------------------------------
@@ -357,6 +411,11 @@ bool TMidiInputMac::IsStarted()
     return IsOpen() && FPort.load() != 0;
 }
 
+bool TMidiInputMac::HasLostPort()
+{
+    return IsGone(EndpointOf(FHandle.load()));
+}
+
 void TMidiInputMac::ReleasePort(MIDIEndpointRef source)
 {
     const MIDIPortRef port = FPort.exchange(0);
@@ -409,6 +468,11 @@ void TMidiOutputMac::OpenImpl()
         throw EMidiError(UString::FormatS2(SFCannotOpen + ": %s", FDesc->GetName(), midiGetErrorText(status)));
     FPort = port;
     FHandle = HandleOf(destination);
+}
+
+bool TMidiOutputMac::HasLostPort()
+{
+    return IsGone(EndpointOf(FHandle.load()));
 }
 
 bool TMidiOutputMac::CloseImpl(void* /*handle*/)

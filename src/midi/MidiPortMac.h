@@ -56,6 +56,8 @@ public:
 protected:
     // The descriptor of source (isInput) or destination i, or null when there is none.
     MidiDeviceDescriptor* CreateDescriptor(unsigned char isInput, int i);
+    // The same for the endpoint that a listing gave as source or destination i.
+    MidiDeviceDescriptor* DescribeEndpoint(unsigned char isInput, int i, MIDIEndpointRef endpoint);
 
 private:
     MidiMacFactory();
@@ -74,6 +76,7 @@ public:
     void Start() override;
     void Stop() override;
     bool IsStarted() override;
+    bool HasLostPort() override;
 
 protected:
     void OpenImpl() override;
@@ -103,6 +106,7 @@ public:
     // Sends a System Exclusive message and waits until it is out or the callback ends the wait;
     // len when it went out (or goes on after the callback let go), 0 when it could not be sent.
     int SendLongWait(void* data, int len, TMidiOutWaitCallback* callback) override;
+    bool HasLostPort() override;
 
 protected:
     void OpenImpl() override;

@@ -281,6 +281,29 @@ MIDIEndpointRef MIDIGetDestination(size_t index)
     return index < destinations.size() ? Alsa::EndpointRef(ObjectKind::Destination, destinations[index]) : 0;
 }
 
+namespace {
+
+std::vector<MIDIEndpointRef> AllEndpoints(bool sources)
+{
+    const ObjectKind kind = sources ? ObjectKind::Source : ObjectKind::Destination;
+    std::vector<MIDIEndpointRef> refs;
+    for (const Alsa::Endpoint& endpoint : Alsa::Endpoints(sources))
+        refs.push_back(Alsa::EndpointRef(kind, endpoint));
+    return refs;
+}
+
+} // namespace
+
+std::vector<MIDIEndpointRef> MIDIGetAllSources()
+{
+    return AllEndpoints(true);
+}
+
+std::vector<MIDIEndpointRef> MIDIGetAllDestinations()
+{
+    return AllEndpoints(false);
+}
+
 OSStatus MIDIEndpointGetEntity(MIDIEndpointRef endpoint, MIDIEntityRef* outEntity)
 {
     if (outEntity == nullptr)

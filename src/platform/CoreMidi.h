@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 typedef int32_t OSStatus;
 
@@ -123,6 +124,11 @@ size_t MIDIGetNumberOfSources();
 size_t MIDIGetNumberOfDestinations();
 MIDIEndpointRef MIDIGetSource(size_t index);           // 0 when there is none
 MIDIEndpointRef MIDIGetDestination(size_t index);      // 0 when there is none
+// Every source or destination from one listing of the sequencer, in index order. Each call above
+// lists the whole sequencer, so a caller that walks all endpoints takes them from here instead.
+// An element is 0 where no reference could be made.
+std::vector<MIDIEndpointRef> MIDIGetAllSources();
+std::vector<MIDIEndpointRef> MIDIGetAllDestinations();
 OSStatus MIDIEndpointGetEntity(MIDIEndpointRef endpoint, MIDIEntityRef* outEntity);
 OSStatus MIDIEntityGetDevice(MIDIEntityRef entity, MIDIDeviceRef* outDevice);
 

@@ -71,6 +71,48 @@ TEST_F(ManagerTest, VanishedOpenPortKeepsItsIndexIsClosedAndReopensWhenItComesBa
     });
 }
 
+TEST_F(ManagerTest, OpenPortWhoseProgramRestartedElsewhereIsReopenedByAnyRefresh)
+{
+    Fresh([&] {
+        const int synth = factory->AddPort(0, "Synth");
+        const int other = factory->AddPort(0, "Other");
+        const int keys = factory->AddPort(1, "Keys");
+        manager->SetSuspended(0);
+        manager->Open(0, 0, 1);
+        manager->Open(1, 0, 1);
+        manager->Open(0, 1, 1);
+        const unsigned char note[3] = {0x90, 60, 100};
+
+        // Both restart within one debounce: the lists stay as they were, so a poll that finds the
+        // counts unchanged must still look at the open ports.
+        factory->RestartPort(synth);
+        factory->RestartPort(keys);
+        manager->SendMessageAllDevs(note, 3);
+        EXPECT_TRUE(factory->SentTo(synth).empty()) << "the old connection reaches nothing";
+        log.clear();
+        EXPECT_FALSE(Rescan(false)) << "no list changed";
+        EXPECT_EQ(log, (Lines{"L beforeOpen out 0", "L string out 0 Opened MIDI OUT: Synth", "L afterOpen out 0",
+                              "L beforeOpen in 0", "L string in 0 Opened MIDI IN: Keys", "L afterOpen in 0"}))
+            << "reopened with the notifications; no close is told, as the port never left";
+        EXPECT_EQ(factory->CloseCount(synth), 1);
+        EXPECT_EQ(factory->CloseCount(other), 0) << "an open port that kept its address is left alone";
+        EXPECT_TRUE(factory->IsStarted(keys));
+        manager->SendMessageAllDevs(note, 3);
+        EXPECT_EQ(factory->SentTo(synth).size(), 1u);
+        EXPECT_EQ(factory->SentTo(other).size(), 2u);
+
+        // A forced refresh (after notifications) does the same; one with nothing lost reopens nothing.
+        factory->RestartPort(synth);
+        EXPECT_TRUE(Rescan(true));
+        EXPECT_EQ(factory->OpenCount(synth), 3);
+        EXPECT_EQ(State(0, 0), "present open");
+        Rescan(true);
+        Rescan(false);
+        EXPECT_EQ(factory->OpenCount(synth), 3);
+        EXPECT_EQ(factory->OpenCount(other), 1);
+    });
+}
+
 TEST_F(ManagerTest, PortsMovingInTheSystemListKeepTheirPortObjects)
 {
     Fresh([&] {

@@ -35,6 +35,13 @@ TestMidiPort* OpenScriptedPort(TestMidiSystem& system, const Tr::MidiDeviceDescr
     return port;
 }
 
+bool HasMoved(TestMidiSystem& system, void* handle, int openedAt)
+{
+    Guard g(system.mutex);
+    const auto* port = static_cast<TestMidiPort*>(handle);
+    return port != nullptr && port->address != openedAt;
+}
+
 void CloseScriptedPort(TestMidiPort* port)
 {
     --port->openObjects;
@@ -102,6 +109,14 @@ void TestMidiFactory::MovePort(int id, int systemIndex)
         std::vector<int>& list = FSystem->order[p.isInput];
         EraseValue(list, p.id);
         list.insert(list.begin() + std::clamp(systemIndex, 0, static_cast<int>(list.size())), p.id);
+    });
+}
+
+void TestMidiFactory::RestartPort(int id)
+{
+    With(id, [](TestMidiPort& p) {
+        ++p.address;
+        p.startedInputs.clear();
     });
 }
 
@@ -180,7 +195,15 @@ Tr::TMidiDeviceBase* TestMidiFactory::CreateDevice(Tr::MidiDeviceDescriptor* des
 void TestMidiInput::OpenImpl()
 {
     if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "input"))
+    {
+        FOpenedAt = port->address;
         FHandle = port;
+    }
+}
+
+bool TestMidiInput::HasLostPort()
+{
+    return HasMoved(*FSystem, FHandle.load(), FOpenedAt);
 }
 
 bool TestMidiInput::CloseImpl(void* handle)
@@ -224,7 +247,15 @@ bool TestMidiInput::IsStarted()
 void TestMidiOutput::OpenImpl()
 {
     if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "output"))
+    {
+        FOpenedAt = port->address;
         FHandle = port;
+    }
+}
+
+bool TestMidiOutput::HasLostPort()
+{
+    return HasMoved(*FSystem, FHandle.load(), FOpenedAt);
 }
 
 bool TestMidiOutput::CloseImpl(void* handle)
@@ -238,8 +269,8 @@ bool TestMidiOutput::Record(SendKind kind, const unsigned char* data, int len)
 {
     Guard g(FSystem->mutex);
     auto* port = static_cast<TestMidiPort*>(FHandle.load());
-    // A port that vanished while open refuses, as a send to a gone device fails.
-    if (port == nullptr || !port->present || port->sendFailure == SendFailure::Refuse)
+    // A port that vanished or moved while open refuses, as a send to a gone device fails.
+    if (port == nullptr || !port->present || port->address != FOpenedAt || port->sendFailure == SendFailure::Refuse)
         return false;
     if (port->sendFailure == SendFailure::Throw)
         throw Tr::EMidiError("scripted send failure");

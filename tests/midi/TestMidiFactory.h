@@ -55,6 +55,7 @@ struct TestMidiPort
     int openCount = 0;    // successful opens
     int closeCount = 0;   // closes of an open port object
     int openObjects = 0;  // port objects that have it open now
+    int address = 0;      // where its program runs; port objects opened before a move have lost it
     std::vector<TestMidiInput*> startedInputs;
 };
 
@@ -80,6 +81,9 @@ public:
     void RemovePort(int id);                   // open port objects stay open
     void RestorePort(int id);                  // at the end of its list
     void MovePort(int id, int systemIndex);    // among the present ports of its direction
+    // Its program restarts at another address and the port stays listed as it was: port objects
+    // that had it open reach nothing any more.
+    void RestartPort(int id);
     void RenamePort(int id, const std::string& name) { With(id, [&](TestMidiPort& p) { p.name = name; }); }
     void SetOpenFailure(int id, OpenFailure mode, const std::string& message = "scripted failure");
     void SetSendFailure(int id, SendFailure mode) { With(id, [=](TestMidiPort& p) { p.sendFailure = mode; }); }
@@ -159,6 +163,7 @@ public:
     void Start() override;
     void Stop() override;
     bool IsStarted() override;
+    bool HasLostPort() override;
 
 protected:
     void OpenImpl() override;
@@ -167,6 +172,7 @@ protected:
 private:
     std::shared_ptr<TestMidiSystem> FSystem;
     bool FStarted = false;
+    int FOpenedAt = 0;   // the port's address when opened
 };
 
 class TestMidiOutput : public Tr::TMidiOutputBase
@@ -179,6 +185,7 @@ public:
     using Tr::TMidiOutputBase::SendShort;
     unsigned char SendShort(unsigned char status, unsigned char data1, unsigned char data2) override;
     int SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* callback) override;
+    bool HasLostPort() override;
 
 protected:
     void OpenImpl() override;
@@ -188,6 +195,7 @@ private:
     bool Record(SendKind kind, const unsigned char* data, int len);
 
     std::shared_ptr<TestMidiSystem> FSystem;
+    int FOpenedAt = 0;   // the port's address when opened
 };
 
 // Records every message an input delivers (thread-safe), for tests of incoming data.

@@ -75,16 +75,18 @@ std::vector<std::string> PresentNames(unsigned char isInput)
     return names;
 }
 
-// Another program's sequencer client with one writable port of the same name, and what reaches it.
+// Another program's sequencer client with one writable port of the same name (or none), and what
+// reaches it.
 class OtherProgram
 {
 public:
-    explicit OtherProgram(const char* name)
+    explicit OtherProgram(const char* name, bool withPort = true)
     {
         if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
             return;
         snd_seq_set_client_name(FSeq, name);
-        snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+        if (withPort)
+            snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                    SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     }
     ~OtherProgram()
@@ -355,4 +357,144 @@ TEST_F(ManagerInVm, ASendReachesOnlyThePortItWasOpenedFor)
 
     EXPECT_TRUE(WaitFor([] { return Present("Beta", 0) >= 0; }, 6000, true)) << "the next listing";
     EXPECT_LT(Present("Alpha", 0), 0) << "finds Alpha gone";
+}
+
+namespace
+{
+// Counts the refreshes that tell the device-list listeners (each one the notifier runs does).
+struct RefreshCounter : Tr::TMidiDeviceListListener
+{
+    RefreshCounter() { manager->AddDevListChangeListener(this); }
+    ~RefreshCounter() { manager->RemoveDevListChangeListener(this); }
+    RefreshCounter(const RefreshCounter&) = delete;
+    RefreshCounter& operator=(const RefreshCounter&) = delete;
+    void OnMidiDeviceListChanged() override { ++count; }
+
+    // Runs the message loop until the notifier's refresh after the latest announcements has run.
+    bool AwaitNext()
+    {
+        const int before = count;
+        return WaitFor([this, before] { return count > before; }, 8000, true);
+    }
+    int count = 0;
+};
+
+// Opens the output of that name and checks that a settings message reaches it.
+bool ChooseAndCheck(const char* name, OtherProgram& program, const std::vector<uint8_t>& settings)
+{
+    const int id = Present(name, 0);
+    if (id < 0)
+        return false;
+    manager->Open(id, 0, 1);
+    return manager->SendMessageAllDevs(settings.data(), 546) && program.Heard(546, 5000) == 546;
+}
+} // namespace
+
+TEST_F(ManagerInVm, OpeningWithinTheDebounceOpensTheChosenPortNotTheOneAtItsOldIndex)
+{
+    auto a = std::make_unique<OtherProgram>("Alpha");
+    OtherProgram controller("Controller");
+    OtherProgram b("Bravo");
+    manager->RefreshDevList(0);
+    const int chosen = Present("Controller", 0);
+    const int gone = Present("Alpha", 0);
+    ASSERT_GE(chosen, 0);
+    ASSERT_GE(gone, 0);
+
+    // Alpha is unplugged; before the next listing the user picks the controller, whose stored
+    // index now names Bravo's port.
+    a.reset();
+    manager->Open(chosen, 0, 1);
+    ASSERT_TRUE(manager->GetDevDescriptor(chosen, 0)->IsOpen());
+    EXPECT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_EQ(controller.Heard(546, 5000), 546u) << "the chosen port gets the settings";
+    EXPECT_EQ(b.Heard(1, 500), 0u) << "the port at its old index gets nothing";
+
+    // The port that went is refused like one that is not plugged in.
+    Tr::MidiManager::CloseAll(1);
+    try
+    {
+        manager->Open(gone, 0, 1);
+        ADD_FAILURE() << "a port that went opened";
+    }
+    catch (const Tr::Exception& e)
+    {
+        EXPECT_STREQ(e.what(), "Cannot open MIDI output device \"Alpha\":");
+    }
+    EXPECT_FALSE(manager->GetDevDescriptor(gone, 0)->IsOpen());
+    EXPECT_EQ(controller.Heard(1, 300) + b.Heard(1, 300), 0u);
+}
+
+TEST_F(ManagerInVm, AChosenPortThatComesBackAtAnotherAddressIsReopened)
+{
+    RefreshCounter refreshes;
+    auto gamma = std::make_unique<OtherProgram>("Gamma");
+    manager->RefreshDevList(0);
+    ASSERT_TRUE(ChooseAndCheck("Gamma", *gamma, settings));
+    const int id = Present("Gamma", 0);
+
+    // Slow: the refresh sees Gamma gone before it comes back. Quick: gone and back within one
+    // debounce, so the port stays listed. Each time another program takes its old address; the
+    // quick one lists no port, so that nothing else in the list changes.
+    std::vector<std::unique_ptr<OtherProgram>> fillers;
+    for (const char* restart : {"slow restart", "quick restart"})
+    {
+        const bool slow = restart[0] == 's';
+        const int address = gamma->Client();
+        gamma.reset();
+        if (slow)
+        {
+            ASSERT_TRUE(refreshes.AwaitNext());
+            EXPECT_LT(Present("Gamma", 0), 0);
+        }
+        fillers.push_back(std::make_unique<OtherProgram>(restart, slow));
+        gamma = std::make_unique<OtherProgram>("Gamma");
+        ASSERT_EQ(fillers.back()->Client(), address);
+        ASSERT_TRUE(refreshes.AwaitNext());
+        EXPECT_TRUE(manager->GetDevDescriptor(id, 0)->IsOpen()) << restart;
+        EXPECT_TRUE(manager->SendMessageAllDevs(settings.data(), 546)) << restart;
+        EXPECT_EQ(gamma->Heard(546, 5000), 546u) << restart;
+        for (const auto& filler : fillers)
+            EXPECT_EQ(filler->Heard(1, 300), 0u) << restart;
+    }
+}
+
+TEST_F(ManagerInVm, TwoProgramsThatSwapAddressesEachKeepTheirSends)
+{
+    RefreshCounter refreshes;
+    auto papa = std::make_unique<OtherProgram>("Papa");
+    auto quebec = std::make_unique<OtherProgram>("Quebec");
+    manager->RefreshDevList(0);
+    ASSERT_TRUE(ChooseAndCheck("Papa", *papa, settings));
+
+    for (const char* chosen : {"Papa", "Quebec"})
+    {
+        // Both restart at once, each at the address the other had.
+        const int papaAddress = papa->Client();
+        const int quebecAddress = quebec->Client();
+        const bool papaFirst = papaAddress > quebecAddress;
+        papa.reset();
+        quebec.reset();
+        if (papaFirst)
+            papa = std::make_unique<OtherProgram>("Papa");
+        quebec = std::make_unique<OtherProgram>("Quebec");
+        if (!papaFirst)
+            papa = std::make_unique<OtherProgram>("Papa");
+        ASSERT_EQ(papa->Client(), quebecAddress);
+        ASSERT_EQ(quebec->Client(), papaAddress);
+        ASSERT_TRUE(refreshes.AwaitNext());
+
+        OtherProgram& to = chosen[0] == 'P' ? *papa : *quebec;
+        OtherProgram& other = chosen[0] == 'P' ? *quebec : *papa;
+        EXPECT_TRUE(manager->SendMessageAllDevs(settings.data(), 546)) << chosen;
+        EXPECT_EQ(to.Heard(546, 5000), 546u) << chosen;
+        EXPECT_EQ(other.Heard(1, 300), 0u) << chosen;
+
+        if (chosen[0] == 'P')
+        {
+            // The user chooses the other program for the next round.
+            Tr::MidiManager::CloseAll(1);
+            ASSERT_TRUE(ChooseAndCheck("Quebec", *quebec, settings));
+        }
+    }
 }

@@ -215,3 +215,29 @@ TEST_F(AlsaSequencer, DevicesComingAndGoingAreNotified)
     EXPECT_TRUE(notes.ids.empty());
     ASSERT_TRUE(EnsureVirmidi()) << "snd-virmidi does not come up";
 }
+
+TEST_F(AlsaSequencer, OneListingGivesTheEndpointsOfTheIndexedCalls)
+{
+    PortClient ours;   // our own ports are never endpoints
+    // Another program with write-only ports, so that sources and destinations differ.
+    snd_seq_t* other = nullptr;
+    ASSERT_GE(snd_seq_open(&other, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK), 0);
+    snd_seq_set_client_name(other, "Listing");
+    for (const char* name : { "Out A", "Out B", "Out C" })
+        ASSERT_GE(snd_seq_create_simple_port(other, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION),
+                  0);
+    for (const bool source : { true, false })
+    {
+        const std::vector<MIDIEndpointRef> all = source ? MIDIGetAllSources() : MIDIGetAllDestinations();
+        EXPECT_EQ(all.size(), source ? MIDIGetNumberOfSources() : MIDIGetNumberOfDestinations());
+        for (size_t i = 0; i < all.size(); ++i)
+            EXPECT_EQ(all[i], source ? MIDIGetSource(i) : MIDIGetDestination(i)) << "source " << source << ", " << i;
+    }
+    const std::vector<MIDIEndpointRef> destinations = MIDIGetAllDestinations();
+    EXPECT_EQ(destinations.size(), MIDIGetAllSources().size() + 3);
+    ASSERT_FALSE(destinations.empty());
+    EXPECT_EQ(StringProperty(destinations.back(), kMIDIPropertyName), "Out C") << "in sequencer order";
+    snd_seq_close(other);
+    EXPECT_EQ(MIDIGetAllDestinations().size(), destinations.size() - 3);
+}
