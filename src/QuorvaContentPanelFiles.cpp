@@ -290,12 +290,12 @@ void QuorvaContentPanel::save(const juce::String& path)
     // The new bytes go to a temporary file that replaces the old one only once it is complete, so
     // a failed save leaves the old file as it was.
     const std::string bytes(reinterpret_cast<const char*>(buffer), sizeof buffer);
-    std::string refusal;
-    const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &refusal);
+    std::string reason;
+    const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &reason);
     if (written == Tr::fwNotRegularFile)
-        throw Tr::Exception(refusal);
+        throw Tr::Exception(reason + ": " + utf8(path));
     if (written != Tr::fwOk)
-        throw Tr::Exception("file write error");
+        throw Tr::Exception("file write error: " + reason);
     unchange(true);
     currentFile = path;
     updateTitle();

@@ -102,8 +102,9 @@ void TIniFile::WriteToFile() const
         }
         text += '\n';
     }
-    if (WriteFileReplacing(FFileName, text) != fwOk)
-        throw Exception(UString::FormatS1("Cannot write to file: %s", FFileName));
+    std::string reason;
+    if (WriteFileReplacing(FFileName, text, &reason) != fwOk)
+        throw Exception(UString::FormatS1("Cannot write to file: %s", FFileName) + ": " + reason);
 }
 
 void TIniFile::GetStrings(TStringList& out) const

@@ -18,8 +18,8 @@ public:
     void ReadFromFile();
     bool ReadFromFileNoException();
     void ParseStrings(const TStringList& lines);
-    // Throws "Cannot write to file: <name>" when the file cannot be written; the previous file
-    // is then left as it was.
+    // Throws "Cannot write to file: <name>: <cause>" when the file cannot be written; the
+    // previous file is then left as it was.
     void WriteToFile() const;
     void GetStrings(TStringList& out) const;
 
