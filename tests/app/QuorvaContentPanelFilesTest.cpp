@@ -411,6 +411,46 @@ TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
         << TempFolder::readFile(iniPath());
 }
 
+TEST_F(EditorRestarts, ASettingsFileWithAMarkAZeroByteOrADanglingLinkKeepsItsData)
+{
+    const std::string last = writeFile("last.syx", otherSettings(11)), mark = "\xEF\xBB\xBF";
+    writeIni(mark + iniCurrent(last) + "[Other]\nKept=yes\n");
+    run([&] {
+        start();
+        EXPECT_EQ(panel().getCurrentFile(), juce::String(last)) << "the mark hides the first section's header";
+    });
+    std::string ini = TempFolder::readFile(iniPath());
+    EXPECT_EQ(ini.substr(0, 3 + 10), mark + "[Current]\n") << "the mark is kept:\n" << ini;
+    for (const std::string& part : {"File=" + last + "\n", std::string("[Other]\nKept=yes\n")})
+        EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+
+    const std::string zero = "[Current]\nFile=" + last + "\n" + std::string(1, '\0') + "\n[Other]\nKept=yes\n";
+    writeIni(zero);
+    run([&] {
+        start();
+        ModalAnswers answers({"OK"});
+        EXPECT_TRUE(panel().canQuit());
+        EXPECT_EQ(answers.seen(), Texts{"Error: The settings could not be saved:\nThe settings file '" + iniPath() +
+                                        "' could not be read, so it is left as it was."});
+    });
+    EXPECT_EQ(TempFolder::readFile(iniPath()), zero) << "what stands after the zero byte is kept";
+
+    // The settings kept elsewhere, linked to from the settings folder, and not made yet.
+    const std::string kept = files / "kept settings.vzrs";
+    std::filesystem::remove(iniPath());
+    std::filesystem::create_symlink(kept, iniPath());
+    run([&] {
+        start();
+        ModalAnswers noBoxes;
+        EXPECT_TRUE(panel().canQuit());
+        EXPECT_EQ(noBoxes.seen(), Texts{});
+    });
+    EXPECT_TRUE(std::filesystem::is_symlink(iniPath())) << "the link stays";
+    ini = TempFolder::readFile(kept);
+    EXPECT_EQ(ini.substr(0, 10), "[Current]\n") << "the settings are written to the link's file:\n" << ini;
+    EXPECT_NE(ini.find("\nFile=\n"), std::string::npos) << ini;
+}
+
 TEST_F(EditorFiles, ASettingsFileThatCannotBeReadIsNeverOverwritten)
 {
     // Too big to read, whoever runs the test (root reads a file without read permission).

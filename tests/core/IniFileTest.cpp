@@ -201,6 +201,38 @@ TEST(IniFile, LargeSectionsRewrittenKeyByKey)
     EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", ""}));
 }
 
+TEST(IniFile, AByteOrderMarkIsSkippedAndKeptAndAZeroByteIsNoticed)
+{
+    TempFolder dir;
+    const std::string file = dir / "settings.ini", mark = "\xEF\xBB\xBF";
+    TempFolder::writeFile(file, mark + "[Current]\nFile=a.syx\n[Other]\nk=v\n");
+    TIniFile ini(file);
+    ini.ReadFromFile();
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), "a.syx") << "the mark hides no header";
+    EXPECT_FALSE(ini.StoppedAtZeroByte());
+    ini.WriteString("Current", "File", "b.syx");
+    ini.WriteToFile();
+    EXPECT_EQ(TempFolder::readFile(file), mark + "[Current]\nFile=b.syx\n\n[Other]\nk=v\n\n") << "the mark is written again";
+
+    TempFolder::writeFile(file, "[Current]\nFile=" + mark + "a.syx\n");
+    ini.ReadFromFile();
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), mark + "a.syx") << "only a mark at the start is one";
+    ini.WriteToFile();
+    EXPECT_EQ(TempFolder::readFile(file), "[Current]\nFile=" + mark + "a.syx\n\n") << "no mark where there was none";
+
+    const char zero[] = "[Current]\nFile=a\0b\n[Other]\nk=v\n";
+    TempFolder::writeFile(file, mark + std::string(zero, sizeof zero - 1));
+    ini.ReadFromFile();
+    EXPECT_TRUE(ini.StoppedAtZeroByte());
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), "a");
+    EXPECT_FALSE(ini.SectionExists("Other")) << "the text ends at the zero byte";
+    ASSERT_TRUE(ini.ReadFromFileNoException());
+    EXPECT_TRUE(ini.StoppedAtZeroByte()) << "both reads notice it";
+    TempFolder::writeFile(file, "[Current]\nFile=a\n");
+    ini.ReadFromFile();
+    EXPECT_FALSE(ini.StoppedAtZeroByte()) << "a later whole read";
+}
+
 TEST(IniFile, FailedWritesAreReportedWithTheirCauseAndKeepTheOldFile)
 {
     TempFolder dir;
