@@ -62,7 +62,7 @@ public:
     // not be written (the error box was shown); a cancelled question is no failure.
     bool save();
     // Writes the 546 bytes to path, replacing the file only once they are all on disk; throws
-    // Tr::Exception("file write error") and leaves any old file as it was on failure.
+    // Tr::Exception("file write error: " and the cause) and leaves any old file as it was on failure.
     void save(const juce::String& path);
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);

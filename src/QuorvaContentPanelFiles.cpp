@@ -41,15 +41,16 @@ std::string utf8(const juce::String& s)
 }
 
 // Reads the settings ini; false when something is there that could not be read. Nothing there
-// (not even the folder) reads as empty, and the quit makes the file. Whatever else is there, a
-// file without read permission, one whose read broke off, a pipe or a device, is never replaced by
-// a file holding only this program's keys.
+// (not even the folder, or a link to a file that is gone) reads as empty, and the quit makes the
+// file. Whatever else is there, a file without read permission, one whose read broke off or
+// stopped at a zero byte, a pipe or a device, is never replaced by a file holding only what this
+// program read of it.
 bool readSettingsIni(Tr::TIniFile& ini, const std::string& path)
 {
     if (ini.ReadFromFileNoException())
-        return true;
+        return !ini.StoppedAtZeroByte();
     struct stat info;
-    return lstat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    return stat(path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 } // namespace
@@ -291,12 +292,12 @@ void QuorvaContentPanel::save(const juce::String& path)
     // The new bytes go to a temporary file that replaces the old one only once it is complete, so
     // a failed save leaves the old file as it was.
     const std::string bytes(reinterpret_cast<const char*>(buffer), sizeof buffer);
-    std::string refusal;
-    const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &refusal);
+    std::string reason;
+    const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &reason);
     if (written == Tr::fwNotRegularFile)
-        throw Tr::Exception(refusal);
+        throw Tr::Exception(reason + ": " + utf8(path));
     if (written != Tr::fwOk)
-        throw Tr::Exception("file write error");
+        throw Tr::Exception("file write error: " + reason);
     unchange(true);
     currentFile = path;
     updateTitle();

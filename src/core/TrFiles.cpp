@@ -6,12 +6,18 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace Tr {
@@ -61,8 +67,8 @@ bool writeAll(int fd, const std::string& data)
     return true;
 }
 
-// The reason a path that exists is refused by the file roads, or "" for a regular file.
-std::string notRegularReason(const struct stat& st, const std::string& path)
+// Why a path that exists is refused by the file roads, or "" for a regular file.
+std::string notRegularKind(const struct stat& st)
 {
     if (S_ISREG(st.st_mode))
         return std::string();
@@ -71,7 +77,13 @@ std::string notRegularReason(const struct stat& st, const std::string& path)
                        : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)  ? "device"
                        : S_ISSOCK(st.st_mode)                        ? "socket"
                                                                      : "special file";
-    return std::string("not a regular file (") + kind + "): " + path;
+    return std::string("not a regular file (") + kind + ")";
+}
+
+// The system's words for an errno value, such as "No space left on device".
+std::string systemCause(int error)
+{
+    return std::generic_category().message(error);
 }
 
 // The position of the dot that starts the extension of the file name; npos when there is none.
@@ -245,16 +257,16 @@ TInputFile::TInputFile(const std::string& path)
     // Looking first keeps devices from being opened at all: opening some has effects of its own.
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        FError = notRegularReason(st, path);
+        FError = notRegularKind(st) + ": " + path;
         return;
     }
     // Without O_NONBLOCK a named pipe put there since the look would hold the open until a
     // writer comes.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 || fstat(fd, &st) != 0)
-        FError = "error opening file: : " + path;
-    else
-        FError = notRegularReason(st, path);
+        FError = "error opening file: " + path + ": " + systemCause(errno);
+    else if (!S_ISREG(st.st_mode))
+        FError = notRegularKind(st) + ": " + path;
     if (!FError.empty()) {
         if (fd >= 0)
             ::close(fd);
@@ -352,38 +364,155 @@ std::string GetTempFilename(const std::string& path)
     return std::string();
 }
 
-TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data, std::string* refusal)
+namespace {
+
+// Where a write to path lands: path itself, or for a symbolic link the end of its chain, also when
+// nothing is there yet (a link to a file that was deleted is written through like any other link).
+// False, with errno set, when the chain does not end.
+bool followLinks(const std::string& path, std::string& target)
 {
-    std::string target = fileName;
-    struct stat lst;
-    if (lstat(fileName.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        // Replace the file the link points to, not the link.
-        if (char* real = realpath(fileName.c_str(), nullptr)) {
-            target = real;
-            free(real);
+    target = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        char to[PATH_MAX];
+        const ssize_t n = readlink(target.c_str(), to, sizeof to);
+        if (n < 0)
+            return false;
+        if (n == 0 || (size_t)n >= sizeof to) {
+            errno = n == 0 ? ENOENT : ENAMETOOLONG;
+            return false;
         }
+        const std::string link(to, (size_t)n);
+        const std::string folder = ExtractFileDir(target);
+        target = link[0] == '/' || folder.empty() ? link : AddLastBackSlash(folder) + link;
     }
+    errno = ELOOP;
+    return false;
+}
+
+// A temporary file is named after a hash of its target's name rather than after the name itself,
+// so that it fits the file-name limit however long the target's name is, followed by the pid of
+// the process that writes it and a counter. It is hidden: it is no file of the user's.
+const char* const TempPrefix = ".trtmp-";
+
+std::string targetHash(const std::string& name)
+{
+    uint64_t hash = 14695981039346656037ull;   // FNV-1a: the same in every process and every version
+    for (const char c : name) {
+        hash ^= (unsigned char)c;
+        hash *= 1099511628211ull;
+    }
+    char text[17];
+    snprintf(text, sizeof text, "%016llx", (unsigned long long)hash);
+    return text;
+}
+
+std::string inFolder(const std::string& folder, const std::string& name)
+{
+    return folder.empty() ? name : AddLastBackSlash(folder) + name;
+}
+
+// The pid in "<pid>-<counter>", the end of a temporary file's name; 0 when rest is not of that form.
+pid_t writerOf(const std::string& rest)
+{
+    const size_t dash = rest.find('-');
+    const auto digits = [&rest](size_t from, size_t to, size_t most) {
+        return to > from && to - from <= most && rest.find_first_not_of("0123456789", from) >= to;
+    };
+    if (dash == std::string::npos || !digits(0, dash, 9) || !digits(dash + 1, rest.size(), 10))
+        return 0;
+    return (pid_t)std::stol(rest.substr(0, dash));
+}
+
+// Whether name is a temporary file of a write to target; earlier versions named them
+// "<target>.tmp-<pid>-<counter>". Its writer's pid, else 0.
+pid_t temporaryWriter(const std::string& name, const std::string& target, const std::string& hash)
+{
+    const std::string current = TempPrefix + hash + "-", earlier = target + ".tmp-";
+    if (name.compare(0, current.size(), current) == 0)
+        return writerOf(name.substr(current.size()));
+    if (name.compare(0, earlier.size(), earlier) == 0)
+        return writerOf(name.substr(earlier.size()));
+    return 0;
+}
+
+bool processIsGone(pid_t pid)
+{
+    return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// Removes path when it is a regular file nobody holds a lock on: a writer keeps its temporary file
+// locked, which also guards the temporary files of processes this one cannot see (another pid
+// namespace, another machine on a shared folder).
+void removeUnlocked(const std::string& path)
+{
+    struct stat before;
+    if (lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
+        return;
+    FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened, now;
+    if (!fd.valid() || fstat(fd.get(), &opened) != 0 || opened.st_ino != before.st_ino || opened.st_dev != before.st_dev)
+        return;
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return;
+    if (lstat(path.c_str(), &now) == 0 && now.st_ino == opened.st_ino && now.st_dev == opened.st_dev)
+        unlink(path.c_str());
+}
+
+// A write that was killed or crashed leaves its temporary file behind; the next write of the same
+// target clears what its dead predecessors left, and nothing else.
+void removeStaleTemporaries(const std::string& folder, const std::string& target, const std::string& hash)
+{
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), closedir);
+    if (!dir)
+        return;
+    while (const dirent* entry = readdir(dir.get())) {
+        const pid_t writer = temporaryWriter(entry->d_name, target, hash);
+        if (writer > 0 && writer != getpid() && processIsGone(writer))
+            removeUnlocked(inFolder(folder, entry->d_name));
+    }
+}
+
+} // namespace
+
+TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data, std::string* reason)
+{
+    auto fail = [reason](TFileWriteResult result, const std::string& why) {
+        if (reason)
+            *reason = why;
+        return result;
+    };
+    std::string target;
+    if (!followLinks(fileName, target))
+        return fail(fwCannotOpen, systemCause(errno));
 
     struct stat st;
     const bool exists = stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        if (refusal)
-            *refusal = notRegularReason(st, fileName);
-        return fwNotRegularFile;
-    }
+    if (!exists && errno != ENOENT)
+        return fail(fwCannotOpen, systemCause(errno));
+    if (exists && !S_ISREG(st.st_mode))
+        return fail(fwNotRegularFile, notRegularKind(st));
+
+    const std::string folder = ExtractFileDir(target), name = ExtractFileName(target), hash = targetHash(name);
+    removeStaleTemporaries(folder, name, hash);
 
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int handle = -1;
     for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
-        temp = target + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        temp = inFolder(folder, TempPrefix + hash + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         handle = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (handle < 0 && errno != EEXIST)
-            return fwCannotOpen;
+            return fail(fwCannotOpen, systemCause(errno));
     }
     FileDescriptor out(handle);
     if (!out.valid())
-        return fwCannotOpen;
+        return fail(fwCannotOpen, systemCause(EEXIST));
+    // Held until the file is closed; where locks are not to be had, the pid in the name alone
+    // tells a later write that this one is still going.
+    (void)flock(out.get(), LOCK_EX | LOCK_NB);
 
     if (exists) {
         // Keep the old file's permissions and owner; failing to is not worth losing the new
@@ -391,14 +520,17 @@ TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::stri
         (void)fchmod(out.get(), st.st_mode & 07777);
         (void)fchown(out.get(), st.st_uid, st.st_gid);
     }
-    bool ok = writeAll(out.get(), data);
+    int error = writeAll(out.get(), data) ? 0 : errno;
     // Without the sync a crash right after the rename could leave an empty file.
-    ok = ok && (fsync(out.get()) == 0 || errno == EINVAL);
-    ok = out.close() && ok;
-    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (!error && fsync(out.get()) != 0 && errno != EINVAL)
+        error = errno;
+    if (!out.close() && !error)
+        error = errno;
+    if (!error && rename(temp.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error) {
         unlink(temp.c_str());
-        return fwCannotWrite;
+        return fail(fwCannotWrite, systemCause(error));
     }
     return fwOk;
 }

@@ -55,9 +55,9 @@ public:
 
     bool isOpen() const { return FFd >= 0; }
     const std::string& path() const { return FPath; }
-    // Why the file is not open: "error opening file: : <path>", or for a path that is there but
-    // is no regular file "not a regular file (named pipe): <path>" (folder, device, socket);
-    // empty when it is open.
+    // Why the file is not open: "error opening file: <path>: <the system's cause>", or for a path
+    // that is there but is no regular file "not a regular file (named pipe): <path>" (folder,
+    // device, socket); empty when it is open.
     const std::string& error() const { return FError; }
     // The size the file system gives, known before a byte is read; 0 when not open.
     long long size() const { return FSize; }
@@ -93,11 +93,14 @@ enum TFileWriteResult
 
 // Replaces the contents of fileName by data. A regular file (or a new one) is written to a
 // temporary file in the same folder that is renamed over it only once everything is on disk, so
-// a failure never leaves a truncated file behind. A name taken by anything but a regular file is
-// left alone (a pipe would hold the writer until someone reads, and a rename would replace a
-// device node): fwNotRegularFile, with the reason in *refusal when that is not null.
+// a failure never leaves a truncated file behind; temporary files that writes of the same file by
+// processes now gone left behind are removed first. A symbolic link is written through, also when
+// its file does not exist yet, and stays. A name taken by anything but a regular file is left
+// alone (a pipe would hold the writer until someone reads, and a rename would replace a device
+// node): fwNotRegularFile. On failure *reason, when reason is not null, says why without naming
+// the file: "not a regular file (device)", or the system's cause such as "No space left on device".
 TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data,
-                                    std::string* refusal = nullptr);
+                                    std::string* reason = nullptr);
 
 // Hands the file's URL to the desktop's opener; true when the opener reported success.
 bool ExecuteFile(const std::string& file, const char* unused1 = nullptr, const char* unused2 = nullptr);

@@ -6,10 +6,14 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace Tr {
 
 namespace {
+
+const char ByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr int ByteOrderMarkSize = 3;
 
 // Values are read back through the string list's value parser, which skips blanks and tabs after
 // the "=", takes a leading double quote for the start of a quoted value, and never sees past a line
@@ -51,22 +55,42 @@ std::string ReadableValue(const std::string& value)
 
 } // namespace
 
+bool TIniFile::read(bool throwOnError)
+{
+    int size = 0;
+    std::string error;
+    void* data = getMemoryMappedFile(FFileName, size, &error);
+    if (!data) {
+        if (throwOnError)
+            throw Exception(error);
+        FSections.clear();
+        FByteOrderMark = FStoppedAtZeroByte = false;
+        return false;
+    }
+    // Some editors put a byte-order mark in front of a UTF-8 file; read as text it would hide the
+    // first section's header.
+    const char* text = static_cast<const char*>(data);
+    FByteOrderMark = size >= ByteOrderMarkSize && memcmp(text, ByteOrderMark, ByteOrderMarkSize) == 0;
+    if (FByteOrderMark) {
+        text += ByteOrderMarkSize;
+        size -= ByteOrderMarkSize;
+    }
+    FStoppedAtZeroByte = memchr(text, 0, (size_t)size) != nullptr;
+    TStringList lines;
+    lines.SetText(text, size);
+    freeMemoryMappedFile(data);
+    ParseStrings(lines);
+    return true;
+}
+
 void TIniFile::ReadFromFile()
 {
-    TStringList lines;
-    lines.LoadFromFile(FFileName, 1);
-    ParseStrings(lines);
+    read(true);
 }
 
 bool TIniFile::ReadFromFileNoException()
 {
-    TStringList lines;
-    if (!lines.LoadFromFile(FFileName, 0)) {
-        FSections.clear();
-        return false;
-    }
-    ParseStrings(lines);
-    return true;
+    return read(false);
 }
 
 void TIniFile::ParseStrings(const TStringList& lines)
@@ -91,7 +115,7 @@ void TIniFile::WriteToFile() const
     // A folder that cannot be made shows as the write failing below.
     ForceDirectories(ExtractFileDir(FFileName));
 
-    std::string text;
+    std::string text = FByteOrderMark ? ByteOrderMark : "";
     for (const auto& [name, lines] : FSections) {
         text += "[" + name + "]\n";
         for (int i = 0; i < lines.Count(); ++i) {
@@ -102,8 +126,9 @@ void TIniFile::WriteToFile() const
         }
         text += '\n';
     }
-    if (WriteFileReplacing(FFileName, text) != fwOk)
-        throw Exception(UString::FormatS1("Cannot write to file: %s", FFileName));
+    std::string reason;
+    if (WriteFileReplacing(FFileName, text, &reason) != fwOk)
+        throw Exception(UString::FormatS1("Cannot write to file: %s", FFileName) + ": " + reason);
 }
 
 void TIniFile::GetStrings(TStringList& out) const

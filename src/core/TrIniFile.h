@@ -15,11 +15,16 @@ public:
     explicit TIniFile(const std::string& fileName) : FFileName(fileName) {}
     virtual ~TIniFile() = default;
 
+    // A UTF-8 byte-order mark at the start of the file is skipped, and written again by
+    // WriteToFile. The text ends at a zero byte, as for a string list.
     void ReadFromFile();
     bool ReadFromFileNoException();
+    // True when the last read ended at a zero byte, so that the file holds more than was read:
+    // writing it back would lose the rest.
+    bool StoppedAtZeroByte() const { return FStoppedAtZeroByte; }
     void ParseStrings(const TStringList& lines);
-    // Throws "Cannot write to file: <name>" when the file cannot be written; the previous file
-    // is then left as it was.
+    // Throws "Cannot write to file: <name>: <cause>" when the file cannot be written; the
+    // previous file is then left as it was.
     void WriteToFile() const;
     void GetStrings(TStringList& out) const;
 
@@ -42,10 +47,13 @@ public:
     std::map<std::string, TStringList> GetSections() const { return FSections; }
 
 private:
+    bool read(bool throwOnError);
     const TStringList* findSection(const std::string& section) const;
 
     std::string FFileName;
     std::map<std::string, TStringList> FSections;
+    bool FByteOrderMark = false;
+    bool FStoppedAtZeroByte = false;
 };
 
 // Several strings packed into one ini value: four upper-case hexadecimal digits of the length,

@@ -370,24 +370,17 @@ bool TStringList::LoadFromFile(const std::string& fileName, unsigned char throwO
 
 bool TStringList::SaveToFile(const std::string& fileName, unsigned char throwOnError) const
 {
-    std::string refusal;
-    switch (WriteFileReplacing(fileName, GetText(), &refusal)) {
-    case fwOk:
+    std::string reason;
+    const TFileWriteResult written = WriteFileReplacing(fileName, GetText(), &reason);
+    if (written == fwOk)
         return true;
-    case fwCannotOpen:
-        if (throwOnError)
-            throw Exception("could not open file " + fileName + " for writing");
+    if (!throwOnError)
         return false;
-    case fwNotRegularFile:
-        if (throwOnError)
-            throw Exception(refusal);
-        return false;
-    case fwCannotWrite:
-        break;
-    }
-    if (throwOnError)
-        throw Exception(UString::FormatS1("Cannot write to file: %s", fileName));
-    return false;
+    if (written == fwCannotOpen)
+        throw Exception("could not open file " + fileName + " for writing: " + reason);
+    if (written == fwNotRegularFile)
+        throw Exception(reason + ": " + fileName);
+    throw Exception(UString::FormatS1("Cannot write to file: %s", fileName) + ": " + reason);
 }
 
 } // namespace Tr

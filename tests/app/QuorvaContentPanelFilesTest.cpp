@@ -82,7 +82,7 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
         ScopedFileSizeLimit fullDisk(100);
         ModalAnswers answers({mine, "OK"});
         click("saveButton");
-        EXPECT_EQ(answers.seen(), (Texts{saveAt + files.path(), "Error: Error saving file '" + mine + "':\nfile write error"}));
+        EXPECT_EQ(answers.seen(), (Texts{saveAt + files.path(), "Error: Error saving file '" + mine + "':\nfile write error: File too large"}));
     }
     EXPECT_EQ(readBytes(mine), old) << "the old file is intact";
     EXPECT_EQ(files.entryCount(), 1) << "no temporary file is left behind";
@@ -101,6 +101,33 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
     EXPECT_TRUE(FifoRescue::isFifo(pipe)) << "the pipe is neither written nor replaced";
     EXPECT_EQ(files.entryCount(), 2);
     EXPECT_EQ(title(), titled + " - mine.SYX.syx *");
+}
+
+TEST_F(EditorFiles, SaveWritesThroughALinkToNothingAndTakesTheLongestNames)
+{
+    start();
+    pick("stepCountCombo", "6 Steps");
+    const std::string link = files / "link.syx", target = files / "moved.syx";
+    std::filesystem::create_symlink("moved.syx", link);
+    {
+        ModalAnswers answers({link});
+        click("saveButton");
+        EXPECT_EQ(answers.pending(), 0u);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "the link stays";
+    EXPECT_EQ(readBytes(target), message()) << "the link's file is written";
+    EXPECT_EQ(title(), titled + " - link.syx");
+
+    const std::string longest = files / std::string(251, 'q') + ".syx";
+    pick("stepCountCombo", "5 Steps");
+    {
+        ModalAnswers answers({longest});
+        click("saveButton");
+        EXPECT_EQ(answers.pending(), 0u) << "no error box";
+    }
+    EXPECT_EQ(readBytes(longest), message());
+    EXPECT_EQ(title(), titled + " - " + Tr::ExtractFileName(longest));
+    EXPECT_EQ(files.entryCount(), 3) << "no temporary file is left behind";
 }
 
 TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
@@ -143,7 +170,7 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
         ScopedFileSizeLimit fullDisk(100);
         ModalAnswers answers({"Yes", b, "OK"});
         click("openButton");
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), "Error: Error saving file '" + b + "':\nfile write error"}))
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), "Error: Error saving file '" + b + "':\nfile write error: File too large"}))
             << "a save that failed stops the open";
     }
     EXPECT_EQ(message(), toSave);
@@ -339,7 +366,7 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeS
         ScopedFileSizeLimit fullDisk(100);
         ModalAnswers answers({"Yes", full, "OK"});
         window->closeButtonPressed();
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(), "Error: Error saving file '" + full + "':\nfile write error"}));
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(), "Error: Error saving file '" + full + "':\nfile write error: File too large"}));
     }
     EXPECT_FALSE(quitRequested()) << "a save that failed keeps the window and the edits";
     EXPECT_EQ(title(), titled + " *");
@@ -352,7 +379,7 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeS
         ModalAnswers answers({"Yes", "", "OK"});   // a cancelled save: the program still quits
         window->closeButtonPressed();
         EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(),
-                                         "Error: The settings could not be saved:\nCannot write to file: " + iniPath()}));
+                                         "Error: The settings could not be saved:\nCannot write to file: " + iniPath() + ": Not a directory"}));
     }
     EXPECT_TRUE(quitRequested());
 }
@@ -382,6 +409,46 @@ TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
     EXPECT_EQ(ini.ReadString("Current", "DocumentsDir", ""), documentsDir());
     EXPECT_FALSE(ini.ValueExists("MIDI.out", "Name0") || ini.ValueExists("MIDI.out", "DocumentsDir"))
         << TempFolder::readFile(iniPath());
+}
+
+TEST_F(EditorRestarts, ASettingsFileWithAMarkAZeroByteOrADanglingLinkKeepsItsData)
+{
+    const std::string last = writeFile("last.syx", otherSettings(11)), mark = "\xEF\xBB\xBF";
+    writeIni(mark + iniCurrent(last) + "[Other]\nKept=yes\n");
+    run([&] {
+        start();
+        EXPECT_EQ(panel().getCurrentFile(), juce::String(last)) << "the mark hides the first section's header";
+    });
+    std::string ini = TempFolder::readFile(iniPath());
+    EXPECT_EQ(ini.substr(0, 3 + 10), mark + "[Current]\n") << "the mark is kept:\n" << ini;
+    for (const std::string& part : {"File=" + last + "\n", std::string("[Other]\nKept=yes\n")})
+        EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+
+    const std::string zero = "[Current]\nFile=" + last + "\n" + std::string(1, '\0') + "\n[Other]\nKept=yes\n";
+    writeIni(zero);
+    run([&] {
+        start();
+        ModalAnswers answers({"OK"});
+        EXPECT_TRUE(panel().canQuit());
+        EXPECT_EQ(answers.seen(), Texts{"Error: The settings could not be saved:\nThe settings file '" + iniPath() +
+                                        "' could not be read, so it is left as it was."});
+    });
+    EXPECT_EQ(TempFolder::readFile(iniPath()), zero) << "what stands after the zero byte is kept";
+
+    // The settings kept elsewhere, linked to from the settings folder, and not made yet.
+    const std::string kept = files / "kept settings.vzrs";
+    std::filesystem::remove(iniPath());
+    std::filesystem::create_symlink(kept, iniPath());
+    run([&] {
+        start();
+        ModalAnswers noBoxes;
+        EXPECT_TRUE(panel().canQuit());
+        EXPECT_EQ(noBoxes.seen(), Texts{});
+    });
+    EXPECT_TRUE(std::filesystem::is_symlink(iniPath())) << "the link stays";
+    ini = TempFolder::readFile(kept);
+    EXPECT_EQ(ini.substr(0, 10), "[Current]\n") << "the settings are written to the link's file:\n" << ini;
+    EXPECT_NE(ini.find("\nFile=\n"), std::string::npos) << ini;
 }
 
 TEST_F(EditorFiles, ASettingsFileThatCannotBeReadIsNeverOverwritten)

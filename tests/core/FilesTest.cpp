@@ -5,10 +5,117 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <set>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+namespace {
+
+std::set<std::string> Names(const TempFolder& dir)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The pid of a process that has ended.
+pid_t DeadPid()
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// Starts writing `bytes` bytes to file in a process that is killed halfway, as by a crash: the
+// system ends it when the file outgrows its size limit. Its pid, or 0 when it was not killed so.
+pid_t KilledWriter(const std::string& file, size_t bytes)
+{
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_DFL);
+        rlimit limit;
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Tr::WriteFileReplacing(file, std::string(bytes, 'k'));
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ ? pid : 0;
+}
+
+// A process that lives until released (at most a minute), holding a lock on `locked` when that is
+// not empty, as a writer holds its temporary file.
+class LiveProcess
+{
+public:
+    explicit LiveProcess(const std::string& locked = "")
+    {
+        int ready[2], release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0)
+            std::abort();
+        const char* path = locked.empty() ? nullptr : locked.c_str();
+        fflush(nullptr);
+        FPid = fork();
+        if (FPid == 0) {
+            alarm(60);
+            // Nothing else is kept open, so that another such process ends when it is released.
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != ready[1] && fd != release[0])
+                    close(fd);
+            const int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+            char c = !path || (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
+            (void)!write(ready[1], &c, 1);
+            (void)!read(release[0], &c, 1);
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        FRelease = release[1];
+        char c = 'n';
+        FReady = read(ready[0], &c, 1) == 1 && c == 'y';
+        close(ready[0]);
+    }
+    ~LiveProcess() { release(); }
+    LiveProcess(const LiveProcess&) = delete;
+    LiveProcess& operator=(const LiveProcess&) = delete;
+
+    pid_t pid() const { return FPid; }
+    bool ready() const { return FReady; }
+    void release()
+    {
+        if (FRelease < 0)
+            return;
+        close(FRelease);
+        FRelease = -1;
+        waitpid(FPid, nullptr, 0);
+    }
+
+private:
+    pid_t FPid = -1;
+    int FRelease = -1;
+    bool FReady = false;
+};
+
+// The name a temporary file would have if process `to` had written it instead of process `from`.
+std::string WrittenBy(std::string name, pid_t from, pid_t to)
+{
+    const std::string was = "-" + std::to_string(from) + "-";
+    const size_t at = name.find(was);
+    return at == std::string::npos ? "" : name.replace(at, was.size(), "-" + std::to_string(to) + "-");
+}
+
+} // namespace
 
 TEST(Files, PathArithmetic)
 {
@@ -80,7 +187,7 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
 
     size = -1;
     EXPECT_EQ(Tr::getMemoryMappedFile(dir / "missing", size, &error), nullptr);
-    EXPECT_EQ(error, "error opening file: : " + dir / "missing");
+    EXPECT_EQ(error, "error opening file: " + dir / "missing" + ": No such file or directory");
     EXPECT_EQ(size, -1) << "size is written only on success";
     EXPECT_EQ(Tr::getMemoryMappedFile(dir / "missing", size, nullptr), nullptr);
 
@@ -132,7 +239,7 @@ TEST(Files, OnlyRegularFilesAreReadOrReplacedAndNothingWaits)
             EXPECT_EQ(Tr::getMemoryMappedFile(path, size, &error), nullptr);
             EXPECT_EQ(error, "not a regular file (" + kind + "): " + path);
             EXPECT_EQ(Tr::WriteFileReplacing(path, "data", &refusal), Tr::fwNotRegularFile) << path;
-            EXPECT_EQ(refusal, error);
+            EXPECT_EQ(refusal + ": " + path, error);
         }
         Tr::TruncateFile(pipe);
         EXPECT_FALSE(rescue.steppedIn()) << "an open waited for the other end of the pipe";
@@ -154,6 +261,94 @@ TEST(Files, OnlyRegularFilesAreReadOrReplacedAndNothingWaits)
     EXPECT_FALSE(file.read(head, sizeof head));
     Tr::TruncateFile(sparse);
     EXPECT_EQ(TempFolder::readFile(sparse), "") << "a regular file is still emptied";
+}
+
+TEST(Files, ReplacingWritesFollowLinksToNothingAndFitLongNames)
+{
+    TempFolder dir;
+    const std::string absolute = dir / "absolute", relative = dir / "relative", chain = dir / "chain";
+    std::filesystem::create_symlink(dir / "gone.ini", absolute);
+    std::filesystem::create_symlink("sub/../gone.syx", relative);
+    std::filesystem::create_symlink("relative", chain);
+    ASSERT_TRUE(Tr::ForceDirectories(dir / "sub"));
+    EXPECT_EQ(Tr::WriteFileReplacing(absolute, "one"), Tr::fwOk);
+    EXPECT_EQ(Tr::WriteFileReplacing(chain, "two"), Tr::fwOk);
+    EXPECT_EQ(TempFolder::readFile(dir / "gone.ini"), "one") << "a link to a file that is gone is written through";
+    EXPECT_EQ(TempFolder::readFile(dir / "gone.syx"), "two") << "a chain of links, relative to each link's folder";
+    for (const std::string& link : {absolute, relative, chain})
+        EXPECT_TRUE(std::filesystem::is_symlink(link)) << link << " was replaced by a file";
+
+    // A name of the longest length there is: the temporary file beside it must still fit.
+    const std::string longest = dir / std::string(251, 'n') + ".syx";
+    EXPECT_EQ(Tr::WriteFileReplacing(longest, "first"), Tr::fwOk);
+    EXPECT_EQ(Tr::WriteFileReplacing(longest, "second"), Tr::fwOk);
+    EXPECT_EQ(TempFolder::readFile(longest), "second");
+    EXPECT_EQ(dir.entryCount(), 7) << "no temporary file is left behind";
+
+    std::string reason;
+    std::filesystem::create_symlink("loop", dir / "loop");
+    EXPECT_EQ(Tr::WriteFileReplacing(dir / "loop", "x", &reason), Tr::fwCannotOpen);
+    EXPECT_EQ(reason, "Too many levels of symbolic links");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "loop"));
+    EXPECT_EQ(Tr::WriteFileReplacing(dir / std::string(256, 'n'), "x", &reason), Tr::fwCannotOpen);
+    EXPECT_EQ(reason, "File name too long");
+    EXPECT_EQ(Tr::WriteFileReplacing(longest + "/inner", "x", &reason), Tr::fwCannotOpen);
+    EXPECT_EQ(reason, "Not a directory");
+    {
+        ScopedFileSizeLimit fullDisk(4);
+        EXPECT_EQ(Tr::WriteFileReplacing(longest, "too long", &reason), Tr::fwCannotWrite);
+        EXPECT_EQ(reason, "File too large");
+    }
+    EXPECT_EQ(TempFolder::readFile(longest), "second");
+    EXPECT_EQ(dir.entryCount(), 8);
+}
+
+TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
+{
+    TempFolder dir;
+    const std::string file = dir / "settings.ini", other = dir / "other.ini";
+    TempFolder::writeFile(file, "old");
+    const pid_t dead = KilledWriter(file, 100000), deadOther = KilledWriter(other, 100000);
+    ASSERT_GT(dead, 0) << "the writer was not killed halfway";
+    ASSERT_GT(deadOther, 0);
+    const std::set<std::string> leftBehind = Names(dir);
+    ASSERT_EQ(leftBehind.size(), 3u) << "each killed write left one temporary file";
+    std::string left, otherLeft;
+    for (const std::string& name : leftBehind)
+        (name.find("-" + std::to_string(dead) + "-") != std::string::npos ? left : otherLeft) = name;
+    ASSERT_NE(left, "");
+    EXPECT_LE(left.size(), 48u) << "a short name: " << left;
+    EXPECT_EQ(std::filesystem::file_size(dir / left), 4096u);
+
+    // What is no stale temporary file of settings.ini stays: a live writer's, one still locked by
+    // its writer (a process this one cannot see), another file's, and the user's own things.
+    LiveProcess live;
+    ASSERT_TRUE(live.ready());
+    const std::string liveOne = WrittenBy(left, dead, live.pid()), lockedOne = WrittenBy(left, dead, DeadPid()),
+                      linkOne = WrittenBy(left, dead, DeadPid()), folderOne = WrittenBy(left, dead, DeadPid()),
+                      earlier = "settings.ini.tmp-" + std::to_string(DeadPid()) + "-3";
+    for (const std::string& name : {liveOne, lockedOne, left + "x", "x" + left, earlier + "x", earlier})
+        TempFolder::writeFile(dir / name, "partial");
+    TempFolder::writeFile(dir / "precious", "mine");
+    std::filesystem::create_symlink("precious", dir / linkOne);
+    ASSERT_TRUE(Tr::ForceDirectories(dir / folderOne));
+    LiveProcess writer(dir / lockedOne);
+    ASSERT_TRUE(writer.ready());
+
+    EXPECT_EQ(Tr::WriteFileReplacing(file, "new"), Tr::fwOk);
+    std::set<std::string> expected = leftBehind;
+    expected.erase(left);
+    expected.insert({liveOne, lockedOne, left + "x", "x" + left, earlier + "x", "precious", linkOne, folderOne});
+    EXPECT_EQ(Names(dir), expected) << "the stale temporary files of this and earlier versions go";
+    EXPECT_EQ(TempFolder::readFile(dir / "precious"), "mine");
+    EXPECT_EQ(TempFolder::readFile(file), "new");
+
+    live.release();
+    writer.release();
+    EXPECT_EQ(Tr::WriteFileReplacing(file, "newer"), Tr::fwOk);
+    expected.erase(liveOne);
+    expected.erase(lockedOne);
+    EXPECT_EQ(Names(dir), expected) << "their writers have ended since";
 }
 
 TEST(Files, HomeSettingsAndDocumentsFolders)

@@ -1,6 +1,7 @@
 #include "TextHelpers.h"
 #include "TempFolder.h"
 
+#include "core/TrFiles.h"
 #include "core/TrIniFile.h"
 
 #include <gtest/gtest.h>
@@ -111,7 +112,7 @@ TEST(IniFile, WritesTheExactTextAndReadsItBack)
     missing.WriteString("s", "k", "v");
     EXPECT_FALSE(missing.ReadFromFileNoException());
     EXPECT_TRUE(missing.GetSections().empty()) << "a failed read leaves no section";
-    EXPECT_EQ(ErrorText([&] { missing.ReadFromFile(); }), "error opening file: : " + dir / "missing.ini");
+    EXPECT_EQ(ErrorText([&] { missing.ReadFromFile(); }), "error opening file: " + dir / "missing.ini" + ": No such file or directory");
 }
 
 TEST(IniFile, EveryValueReadsBackAndNoneMakesALineOfItsOwn)
@@ -200,7 +201,39 @@ TEST(IniFile, LargeSectionsRewrittenKeyByKey)
     EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", ""}));
 }
 
-TEST(IniFile, FailedWritesAreReportedAndKeepTheOldFile)
+TEST(IniFile, AByteOrderMarkIsSkippedAndKeptAndAZeroByteIsNoticed)
+{
+    TempFolder dir;
+    const std::string file = dir / "settings.ini", mark = "\xEF\xBB\xBF";
+    TempFolder::writeFile(file, mark + "[Current]\nFile=a.syx\n[Other]\nk=v\n");
+    TIniFile ini(file);
+    ini.ReadFromFile();
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), "a.syx") << "the mark hides no header";
+    EXPECT_FALSE(ini.StoppedAtZeroByte());
+    ini.WriteString("Current", "File", "b.syx");
+    ini.WriteToFile();
+    EXPECT_EQ(TempFolder::readFile(file), mark + "[Current]\nFile=b.syx\n\n[Other]\nk=v\n\n") << "the mark is written again";
+
+    TempFolder::writeFile(file, "[Current]\nFile=" + mark + "a.syx\n");
+    ini.ReadFromFile();
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), mark + "a.syx") << "only a mark at the start is one";
+    ini.WriteToFile();
+    EXPECT_EQ(TempFolder::readFile(file), "[Current]\nFile=" + mark + "a.syx\n\n") << "no mark where there was none";
+
+    const char zero[] = "[Current]\nFile=a\0b\n[Other]\nk=v\n";
+    TempFolder::writeFile(file, mark + std::string(zero, sizeof zero - 1));
+    ini.ReadFromFile();
+    EXPECT_TRUE(ini.StoppedAtZeroByte());
+    EXPECT_EQ(ini.ReadString("Current", "File", ""), "a");
+    EXPECT_FALSE(ini.SectionExists("Other")) << "the text ends at the zero byte";
+    ASSERT_TRUE(ini.ReadFromFileNoException());
+    EXPECT_TRUE(ini.StoppedAtZeroByte()) << "both reads notice it";
+    TempFolder::writeFile(file, "[Current]\nFile=a\n");
+    ini.ReadFromFile();
+    EXPECT_FALSE(ini.StoppedAtZeroByte()) << "a later whole read";
+}
+
+TEST(IniFile, FailedWritesAreReportedWithTheirCauseAndKeepTheOldFile)
 {
     TempFolder dir;
     const std::string file = dir / "settings.ini";
@@ -213,17 +246,34 @@ TEST(IniFile, FailedWritesAreReportedAndKeepTheOldFile)
     big.WriteString("Current", "Key", std::string(100000, 'n'));
     {
         ScopedFileSizeLimit limit(4096);
-        EXPECT_EQ(ErrorText([&] { big.WriteToFile(); }), "Cannot write to file: " + file) << "a full disk";
+        EXPECT_EQ(ErrorText([&] { big.WriteToFile(); }), "Cannot write to file: " + file + ": File too large");
     }
     EXPECT_EQ(TempFolder::readFile(file), oldText) << "the old file must survive a failed write";
     EXPECT_EQ(dir.entryCount(), 1) << "no temporary file may be left behind";
 
-    for (const std::string& path : {dir.path(), file + "/inner.ini", std::string("/dev/full")}) {
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.path(), "not a regular file (folder)"},
+        {file + "/inner.ini", "Not a directory"},
+        {"/dev/full", "not a regular file (device)"},
+    };
+    for (const auto& [path, cause] : refused) {
         TIniFile ini(path);
         ini.WriteString("ab", "k", "v");
-        EXPECT_EQ(ErrorText([&] { ini.WriteToFile(); }), "Cannot write to file: " + path);
+        EXPECT_EQ(ErrorText([&] { ini.WriteToFile(); }), "Cannot write to file: " + path + ": " + cause);
     }
     EXPECT_EQ(TempFolder::readFile(file), oldText);
+
+    const std::string disk = dir / "disk", onDisk = disk + "/settings.ini";
+    ASSERT_TRUE(Tr::ForceDirectories(disk));
+    ScopedSmallDisk full(disk, 64 * 1024);
+    if (!full.mounted())
+        GTEST_SKIP() << "a small file system cannot be mounted here";
+    TempFolder::writeFile(onDisk, oldText);
+    TIniFile tooBig(onDisk);
+    tooBig.WriteString("Current", "Key", std::string(100000, 'n'));
+    EXPECT_EQ(ErrorText([&] { tooBig.WriteToFile(); }), "Cannot write to file: " + onDisk + ": No space left on device");
+    EXPECT_EQ(TempFolder::readFile(onDisk), oldText);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk), {}), 1);
 }
 
 TEST(IniFile, LengthPrefixedStrings)
