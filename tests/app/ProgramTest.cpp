@@ -35,12 +35,16 @@ struct ScopedFd
     }
 };
 
-// The process holding the program's single-instance lock (which the toolkit keeps in /var/tmp or
-// /tmp), or 0; looks without taking it.
+// The program's single-instance lock, which the toolkit keeps in /var/tmp or /tmp.
+std::string lockFile()
+{
+    return std::string(access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp") + "/juceAppLock_Quorva MIDI 2";
+}
+
+// The process holding the single-instance lock, or 0; looks without taking it.
 pid_t lockHolder()
 {
-    const std::string folder = access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp";
-    const int fd = open((folder + "/juceAppLock_Quorva MIDI 2").c_str(), O_RDWR);
+    const int fd = open(lockFile().c_str(), O_RDWR);
     struct flock fl {};
     fl.l_type = F_WRLCK;
     const bool asked = fd >= 0 && fcntl(fd, F_GETLK, &fl) == 0;
@@ -411,12 +415,11 @@ TEST(Program, StartingItAloneTellsAFailedStartFromABusyLock)
     }
 
     // A lock kept by a process that is not one of the test's programs is a reason to skip.
-    const std::string folder = access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp";
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
     if (holder == 0) {
-        const int fd = open((folder + "/juceAppLock_Quorva MIDI 2").c_str(), O_RDWR | O_CREAT, 0644);
+        const int fd = open(lockFile().c_str(), O_RDWR | O_CREAT, 0644);
         struct flock fl {};
         fl.l_type = F_WRLCK;
         const char locked = fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
