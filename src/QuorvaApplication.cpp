@@ -1,6 +1,8 @@
 #include "QuorvaApplication.h"
 
+#include "BContentBase.h"
 #include "QuorvaWindow.h"
+#include "platform/DisplayConnection.h"
 #include "platform/SystemQuitSignals.h"
 
 QuorvaApplication::QuorvaApplication() = default;
@@ -15,10 +17,22 @@ void QuorvaApplication::initialise(const juce::String& commandLine)
     mainWindow = std::make_unique<QuorvaWindow>("Quorva MIDI 2");
     mainWindow->setBackgroundColour(juce::Colour(240, 240, 240));
     mainWindow->init(commandLine, false, false);
+    // The toolkit has its display by now, and with it a handler for a lost one that ends the
+    // process without the window's close; a session that ends often takes the X server down
+    // before any signal comes.
+    DisplayConnection::onLoss([this] {
+        // The panel belongs to the message thread; from any other the write would race it.
+        if (!mainWindow || !juce::MessageManager::existsAndIsCurrentThread())
+            return;
+        if (BContentBase* panel = mainWindow->getContentPanel())
+            panel->close();
+    });
 }
 
 void QuorvaApplication::shutdown()
 {
+    // From here on the window's own close writes the settings.
+    DisplayConnection::onLoss(nullptr);
     mainWindow.reset();
     quitSignals.reset();
 }

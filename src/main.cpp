@@ -13,13 +13,18 @@ juce::JUCEApplicationBase* createApplication()
     return new QuorvaApplication();
 }
 
+// Before every other static initialiser of the program: they read "Language.ini", which can take
+// its time, and a logout or `kill` meanwhile must wait for the message loop like any later one
+// instead of ending the process before the settings are written.
+__attribute__((constructor(101))) void catchQuitSignalsFirst()
+{
+    SystemQuitSignals::catchSignals();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // From here on a logout or `kill` waits for the message loop instead of ending the process
-    // before the settings are written.
-    SystemQuitSignals::catchSignals();
     // Without a display the toolkit would crash on the first window; say so plainly instead.
     // The connection lives as long as the program (see DisplayConnection).
     const DisplayConnection display;

@@ -1,7 +1,42 @@
 #include "DisplayConnection.h"
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <unistd.h>
+
+namespace {
+
+std::function<void()> g_lastWords;
+
+int onConnectionLost(void*)
+{
+    // A second loss while the last words run means they reached for the display after all.
+    static std::atomic<bool> entered{false};
+    if (!entered.exchange(true)) {
+        std::fputs("Quorva MIDI 2: lost the connection to the display\n", stderr);
+        if (g_lastWords)
+            g_lastWords();
+    }
+    // The X library allows no return from here, and the exit handlers would run the toolkit's
+    // clean-up, which talks to the display that is gone.
+    _exit(1);
+}
+
+} // namespace
+
+bool DisplayConnection::onLoss(std::function<void()> lastWords)
+{
+    using Handler = int (*)(void*);
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    auto setHandler = x11 ? (Handler(*)(Handler))dlsym(x11, "XSetIOErrorHandler") : nullptr;
+    if (!setHandler)
+        return false;
+    g_lastWords = std::move(lastWords);
+    setHandler(onConnectionLost);
+    return true;
+}
 
 DisplayConnection::DisplayConnection()
 {

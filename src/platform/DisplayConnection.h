@@ -7,6 +7,7 @@
 // its last client leaves.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class DisplayConnection
@@ -16,6 +17,14 @@ public:
     ~DisplayConnection();
     DisplayConnection(const DisplayConnection&) = delete;
     DisplayConnection& operator=(const DisplayConnection&) = delete;
+
+    // Takes over the X library's handler for a lost connection: the toolkit puts its own in place
+    // when it opens its display, so call this after. From then on a lost display (an X server that
+    // ends, as it often does at logout before any signal comes) is said on stderr, lastWords runs
+    // on the thread that noticed, and the process ends with status 1 without going back to the
+    // toolkit. lastWords must not touch the display; an empty one ends at once. False when the X
+    // library cannot be had.
+    static bool onLoss(std::function<void()> lastWords);
 
     bool isOpen() const { return FDisplay != nullptr; }
     // The display asked for: $DISPLAY, or ":0.0" when unset, as the toolkit does.

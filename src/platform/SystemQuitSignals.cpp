@@ -34,6 +34,18 @@ bool takeRequests(int fd)
     return any;
 }
 
+// A copy of fd at 3 or above, with fd closed; -1 on failure. A program started with its standard
+// descriptors closed would otherwise get the pipe there, and whatever later writes to "stdout"
+// would ask it to quit.
+int aboveStandardDescriptors(int fd)
+{
+    if (fd > STDERR_FILENO)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
+}
+
 } // namespace
 
 bool SystemQuitSignals::catchSignals()
@@ -43,14 +55,25 @@ bool SystemQuitSignals::catchSignals()
     int ends[2];
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
         return false;
-    g_writeEnd.store(ends[1]);
-    g_readEnd.store(ends[0]);
+    const int writeEnd = aboveStandardDescriptors(ends[1]);
+    const int readEnd = aboveStandardDescriptors(ends[0]);
+    if (readEnd < 0 || writeEnd < 0) {
+        for (const int fd : {readEnd, writeEnd})
+            if (fd >= 0)
+                close(fd);
+        return false;
+    }
+    g_writeEnd.store(writeEnd);
+    g_readEnd.store(readEnd);
 
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
-    // Whatever the signal interrupts carries on; the pipe alone wakes the message loop.
-    action.sa_flags = SA_RESTART;
+    // Whatever the signal interrupts carries on; the pipe alone wakes the message loop. The same
+    // signal again finds the default action, so a program that hangs while it quits still ends
+    // with a second `kill`. Only the same signal: a session that ends sends SIGTERM and SIGHUP
+    // right after it, and the quit must survive that pair.
+    action.sa_flags = int(SA_RESTART | SA_RESETHAND);
     bool ok = true;
     for (const int signal : {SIGTERM, SIGHUP}) {
         struct sigaction old {};

@@ -14,9 +14,11 @@
 class SystemQuitSignals
 {
 public:
-    // Catches SIGTERM and SIGHUP from now on; main calls it before the toolkit starts. A signal
-    // the starter chose to ignore (nohup) stays ignored. Calling it again does nothing. False when
-    // the pipe or the handlers cannot be had: the signals then keep their default action.
+    // Catches SIGTERM and SIGHUP from now on; the program calls it before any of its static
+    // initialisers runs. Each signal is caught once: the same signal again ends the process the
+    // default way. A signal the starter chose to ignore (nohup) stays ignored. Calling it again
+    // does nothing. False when the pipe or the handlers cannot be had: the signals then keep their
+    // default action.
     static bool catchSignals();
 
     // While this lives, a signal caught before or after calls onQuit on the message thread

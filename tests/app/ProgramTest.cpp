@@ -3,26 +3,48 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <chrono>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <fstream>
+#include <poll.h>
 #include <signal.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-const char* const kProgram = QUORVA_BINARY_DIR "/src/QuorvaMidi2";
+using Clock = std::chrono::steady_clock;
 
-// The process holding the program's single-instance lock (which the toolkit keeps in /var/tmp or
-// /tmp), or 0; looks without taking it.
+const char* const kProgram = QUORVA_BINARY_DIR "/src/QuorvaMidi2";
+const char* const kIniName = ".Quorva Tindral/QuorvaMidi2.vzrs";
+
+// A descriptor closed when the test leaves, whichever way.
+struct ScopedFd
+{
+    int fd;
+    ~ScopedFd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// The program's single-instance lock, which the toolkit keeps in /var/tmp or /tmp.
+std::string lockFile()
+{
+    return std::string(access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp") + "/juceAppLock_Quorva MIDI 2";
+}
+
+// The process holding the single-instance lock, or 0; looks without taking it.
 pid_t lockHolder()
 {
-    const std::string folder = access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp";
-    const int fd = open((folder + "/juceAppLock_Quorva MIDI 2").c_str(), O_RDWR);
+    const int fd = open(lockFile().c_str(), O_RDWR);
     struct flock fl {};
     fl.l_type = F_WRLCK;
     const bool asked = fd >= 0 && fcntl(fd, F_GETLK, &fl) == 0;
@@ -31,66 +53,230 @@ pid_t lockHolder()
     return asked && fl.l_type != F_UNLCK ? fl.l_pid : 0;
 }
 
-// Whether the process shows a window on the test's display. The toolkit marks its windows with
-// the process id; with no window manager they are the root window's children. The X library is
-// loaded at run time, as the toolkit does; a window that goes while it is looked at (other tests
-// use the display too) is an X error, which would end this process.
-bool showsWindow(pid_t pid)
+// The X library's functions the tests use, loaded at run time as the toolkit does.
+#define QUORVA_X_FUNCTIONS(F)                                                                              \
+    F(XOpenDisplay) F(XCloseDisplay) F(XQueryTree) F(XInternAtom) F(XGetWindowProperty)                    \
+    F(XGetWindowAttributes) F(XFree) F(XSetErrorHandler) F(XMoveWindow) F(XCreateSimpleWindow) F(XSendEvent) \
+    F(XCheckTypedWindowEvent) F(XFlush)
+
+struct XLib
 {
-    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-#define QUORVA_X(f) auto f = x11 ? (decltype(&::f))dlsym(x11, #f) : nullptr
-    QUORVA_X(XOpenDisplay); QUORVA_X(XCloseDisplay); QUORVA_X(XQueryTree); QUORVA_X(XInternAtom);
-    QUORVA_X(XGetWindowProperty); QUORVA_X(XGetWindowAttributes); QUORVA_X(XFree); QUORVA_X(XSetErrorHandler);
-#undef QUORVA_X
-    Display* display = XOpenDisplay && XSetErrorHandler ? XOpenDisplay(nullptr) : nullptr;
-    if (!display)
-        return false;
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    bool shown = false;
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
-        const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-        for (unsigned i = 0; i < count && !shown; ++i) {
+#define QUORVA_X_MEMBER(f) decltype(&::f) f = nullptr;
+    QUORVA_X_FUNCTIONS(QUORVA_X_MEMBER)
+#undef QUORVA_X_MEMBER
+    bool loaded = false;
+
+    XLib()
+    {
+        void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        loaded = x11 != nullptr;
+#define QUORVA_X_LOAD(f) loaded = loaded && (f = (decltype(f))dlsym(x11, #f)) != nullptr;
+        QUORVA_X_FUNCTIONS(QUORVA_X_LOAD)
+#undef QUORVA_X_LOAD
+    }
+};
+
+const XLib& xlib()
+{
+    static const XLib lib;
+    return lib;
+}
+
+// A connection to a display (name null: $DISPLAY) while it lives; get() is null when there is
+// none. A window that goes while it is looked at (other tests use the display too) is an X error,
+// which would end this process, so errors are ignored.
+class XConnection
+{
+public:
+    explicit XConnection(const char* name)
+    {
+        if (xlib().loaded && (FDisplay = xlib().XOpenDisplay(name)))
+            xlib().XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    }
+    ~XConnection()
+    {
+        if (FDisplay)
+            xlib().XCloseDisplay(FDisplay);
+    }
+    XConnection(const XConnection&) = delete;
+    XConnection& operator=(const XConnection&) = delete;
+
+    Display* get() const { return FDisplay; }
+
+    // The process's window that shows, or 0. The toolkit marks its windows with the process id;
+    // with no window manager they are the root window's children.
+    Window windowOf(pid_t pid) const
+    {
+        if (!FDisplay)
+            return 0;
+        const XLib& x = xlib();
+        Window found = 0, root, parent, *children = nullptr;
+        unsigned count = 0;
+        if (!x.XQueryTree(FDisplay, DefaultRootWindow(FDisplay), &root, &parent, &children, &count))
+            return 0;
+        const Atom pidAtom = x.XInternAtom(FDisplay, "_NET_WM_PID", False);
+        for (unsigned i = 0; i < count && !found; ++i) {
             Atom type;
             int format;
             unsigned long items, rest;
             unsigned char* value = nullptr;
             XWindowAttributes attributes;
-            shown = XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format,
-                                       &items, &rest, &value) == Success
-                    && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
-                    && XGetWindowAttributes(display, children[i], &attributes)
-                    && attributes.map_state == IsViewable;
+            if (x.XGetWindowProperty(FDisplay, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format,
+                                     &items, &rest, &value) == Success
+                && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
+                && x.XGetWindowAttributes(FDisplay, children[i], &attributes) && attributes.map_state == IsViewable)
+                found = children[i];
             if (value)
-                XFree(value);
+                x.XFree(value);
         }
         if (children)
-            XFree(children);
+            x.XFree(children);
+        return found;
     }
-    XCloseDisplay(display);
-    return shown;
+
+private:
+    Display* FDisplay = nullptr;
+};
+
+// Whether the process shows a window on the display (null: the test's own).
+bool showsWindow(pid_t pid, const char* display = nullptr)
+{
+    return XConnection(display).windowOf(pid) != 0;
 }
 
-// Starts the program with its HOME there and its output discarded.
-pid_t startProgram(const std::string& home)
+// Moves the process's window as a window manager would, and waits until the program has taken
+// the move in. The toolkit hears of it in an event; a selection request sent to the window after
+// the move is answered ("no such selection") once every event queued before it was handled. Up to
+// its first paint the toolkit may put the window back where it had it, so the move is made again
+// until the window stays.
+bool moveWindowOf(pid_t pid, const char* display, int left, int top)
+{
+    const XConnection connection(display);
+    const Window window = connection.windowOf(pid);
+    if (!window)
+        return false;
+    const XLib& x = xlib();
+    Display* d = connection.get();
+    const Window requestor = x.XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XEvent request {};
+    request.xselectionrequest.type = SelectionRequest;
+    request.xselectionrequest.owner = window;
+    request.xselectionrequest.requestor = requestor;
+    request.xselectionrequest.selection = x.XInternAtom(d, "QUORVA_TEST_MOVED", False);
+    request.xselectionrequest.target = XA_STRING;
+    request.xselectionrequest.property = None;
+    for (Time attempt = 1; attempt <= 20; ++attempt) {
+        x.XMoveWindow(d, window, left, top);
+        // The answer names the attempt it belongs to.
+        request.xselectionrequest.time = attempt;
+        bool answered = false;
+        for (int waited = 0; !answered; waited += 10, usleep(10000)) {
+            // Sent again now and then: the toolkit may have read the request off the connection
+            // in passing, and then only looks at it when something more arrives.
+            if (waited % 200 == 0) {
+                x.XSendEvent(d, window, False, NoEventMask, &request);
+                x.XFlush(d);
+            }
+            XEvent answer;
+            while (!answered && x.XCheckTypedWindowEvent(d, requestor, SelectionNotify, &answer))
+                answered = answer.xselection.time == attempt;
+            if (!answered && waited >= 30000)
+                return false;
+        }
+        XWindowAttributes attributes;
+        if (x.XGetWindowAttributes(d, window, &attributes) && attributes.x == left && attributes.y == top)
+            return true;
+    }
+    return false;
+}
+
+// An X server of the test's own, which it may end: Xvfb on a display number it picks itself.
+class PrivateDisplay
+{
+public:
+    PrivateDisplay()
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return;
+        FPid = fork();
+        if (FPid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            close(ends[0]);
+            const std::string fd = std::to_string(ends[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24",
+                   (char*)nullptr);
+            _exit(127);
+        }
+        close(ends[1]);
+        // Xvfb writes its display number once it takes connections.
+        pollfd readable {ends[0], POLLIN, 0};
+        std::string number;
+        char c;
+        while (FPid > 0 && poll(&readable, 1, 20000) == 1 && read(ends[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(ends[0]);
+        if (!number.empty())
+            FName = ":" + number;
+    }
+    ~PrivateDisplay() { end(); }
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+
+    // "" when the server did not start.
+    const std::string& name() const { return FName; }
+
+    // Kills the server, as a session's end takes it down.
+    void end()
+    {
+        if (FPid > 0) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+        }
+        FPid = -1;
+    }
+
+private:
+    pid_t FPid = -1;
+    std::string FName;
+};
+
+// Which program the test starts, and with what around it.
+struct Launch
+{
+    std::string program = kProgram;
+    std::string display;                // "" keeps the test's own
+    std::string folder;                 // the working folder; "" keeps the test's
+    std::string errors = "/dev/null";   // where its stderr goes
+};
+
+// Starts the program with its HOME there and its standard output discarded.
+pid_t startProgram(const std::string& home, const Launch& launch = {})
 {
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("HOME", home.c_str(), 1);
+        if (!launch.display.empty())
+            setenv("DISPLAY", launch.display.c_str(), 1);
         // The program decides for itself what these signals do; the test runner may ignore them.
         signal(SIGTERM, SIG_DFL);
         signal(SIGHUP, SIG_DFL);
         const int null = open("/dev/null", O_WRONLY);
+        const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (null < 0 || errors < 0 || (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0))
+            _exit(126);
         dup2(null, 1);
-        dup2(null, 2);
-        execl(kProgram, kProgram, (char*)nullptr);
+        dup2(errors, 2);
+        execl(launch.program.c_str(), launch.program.c_str(), (char*)nullptr);
         _exit(127);
     }
     return pid;
 }
 
-// Waits up to ms (in 20 ms steps) for the process to end: its exit status, or -1 while it runs.
+// Waits up to ms (in 20 ms steps) for the process to end: its exit status, 128 + the signal that
+// ended it, or -1 while it runs.
 int waitForExit(pid_t pid, int ms)
 {
     for (int status = 0;; ms -= 20, usleep(20000)) {
@@ -99,6 +285,13 @@ int waitForExit(pid_t pid, int ms)
         if (ms <= 0)
             return -1;
     }
+}
+
+// Whether the child has ended; it is left to be waited for.
+bool hasEnded(pid_t pid)
+{
+    siginfo_t info {};
+    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 // Ends the process unless it has ended (and was waited for) already: only a child still running
@@ -111,26 +304,59 @@ void stop(pid_t pid)
     }
 }
 
-// Starts the program with its HOME there as the one running instance: other tests start it too,
-// and a second instance ends at once. 0 when it never got the single-instance lock within 20 s.
-pid_t startOnlyInstance(const std::string& home)
+// Waits until nobody holds the single-instance lock; false at end. A holder seen meanwhile is
+// left in lastHolder.
+bool lockFreeBefore(Clock::time_point end, pid_t& lastHolder)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-        if (lockHolder() != 0) {
-            usleep(20000);
-            continue;
-        }
-        const pid_t pid = startProgram(home);
-        int status = -1;
-        while (lockHolder() != pid && std::chrono::steady_clock::now() < end && (status = waitForExit(pid, 0)) == -1)
-            usleep(20000);
-        if (lockHolder() == pid)
-            return pid;
-        if (status == -1)
-            stop(pid);
+    while (Clock::now() < end) {
+        const pid_t holder = lockHolder();
+        if (holder == 0)
+            return true;
+        lastHolder = holder;
+        usleep(20000);
     }
-    return 0;
+    return false;
+}
+
+// How starting the program as the one running instance went.
+struct Start
+{
+    pid_t pid = 0;      // the program, holding the single-instance lock
+    bool busy = false;  // a process the test did not start kept the lock all the while: skip
+    std::string why;    // why there is no pid
+};
+
+// Starts the program as the one running instance: the tests of other builds on the machine start
+// it too, and a second instance ends at once. Waits up to ms for the single-instance lock.
+Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int ms = 20000)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    pid_t other = 0;
+    while (lockFreeBefore(end, other)) {
+        const pid_t pid = startProgram(home, launch);
+        if (pid < 0)
+            return {0, false, "cannot start a process"};
+        int status = -1;
+        pid_t holder = 0;
+        while ((holder = lockHolder()) != pid && (status = waitForExit(pid, 0)) == -1 && Clock::now() < end)
+            usleep(20000);
+        if (holder == pid)
+            return {pid, false, ""};
+        if (status == -1) {
+            stop(pid);
+            break;
+        }
+        // Status 0 is a second instance: another copy took the lock since the look. Any other
+        // end is a program that cannot start.
+        if (status != 0)
+            return {0, false, "the program ended at its start with " + std::string(status > 128 ? "signal " : "status ")
+                                  + std::to_string(status > 128 ? status - 128 : status)};
+        if (holder != 0)
+            other = holder;
+    }
+    if (other != 0)
+        return {0, true, "another copy of the program (process " + std::to_string(other) + ") kept the lock"};
+    return {0, false, "the program never took its single-instance lock"};
 }
 
 } // namespace
@@ -155,24 +381,63 @@ TEST(Program, APipeAsLanguageIniIsNotWaitedForBeforeMain)
     // The translations are read while the globals are built, before main: without a display the
     // program must still get as far as saying so.
     TempFolder dir;
-    const std::string language = dir / "Language.ini", output = dir / "output.txt";
+    const std::string language = dir / "Language.ini";
     ASSERT_EQ(mkfifo(language.c_str(), 0666), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", ":54321", 1);
-        const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (chdir(dir.path().c_str()) != 0 || out < 0)
-            _exit(126);
-        dup2(out, 2);
-        execl(kProgram, kProgram, (char*)nullptr);
-        _exit(127);
-    }
+    Launch launch;
+    launch.display = ":54321";
+    launch.folder = dir.path();
+    launch.errors = dir / "output.txt";
+    const pid_t pid = startProgram(dir.path(), launch);
     ASSERT_GT(pid, 0);
     const int status = waitForExit(pid, 30000);
     if (status == -1)
         stop(pid);
     EXPECT_EQ(status, 1) << "-1: the program still waits for a writer of Language.ini";
-    EXPECT_NE(TempFolder::readFile(output).find("no display"), std::string::npos) << TempFolder::readFile(output);
+    EXPECT_NE(TempFolder::readFile(launch.errors).find("no display"), std::string::npos)
+        << TempFolder::readFile(launch.errors);
+}
+
+// The tests below would pass unseen if a program that cannot start counted as one already running.
+TEST(Program, StartingItAloneTellsAFailedStartFromABusyLock)
+{
+    TempFolder dir;
+    Launch launch;
+    launch.program = dir / "program";
+    for (const auto& [death, said] : {std::pair{"kill -SEGV $$", "signal 11"}, {"exit 3", "status 3"}}) {
+        SCOPED_TRACE(death);
+        TempFolder::writeFile(launch.program, std::string("#!/bin/sh\n") + death + "\n");
+        ASSERT_EQ(chmod(launch.program.c_str(), 0755), 0);
+        const Start start = startOnlyInstance(dir.path(), launch);
+        if (start.busy)
+            GTEST_SKIP() << start.why;
+        EXPECT_EQ(start.pid, 0);
+        EXPECT_NE(start.why.find(said), std::string::npos) << start.why;
+    }
+
+    // A lock kept by a process that is not one of the test's programs is a reason to skip.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(lockFile().c_str(), O_RDWR | O_CREAT, 0644);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        const char locked = fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
+        [[maybe_unused]] const ssize_t told = write(ready[1], &locked, 1);
+        sleep(10);
+        _exit(0);
+    }
+    ASSERT_GT(holder, 0);
+    char locked = 0;
+    const bool told = read(ready[0], &locked, 1) == 1;
+    close(ready[0]);
+    close(ready[1]);
+    const Start start = told && locked ? startOnlyInstance(dir.path(), launch, 500) : Start {};
+    stop(holder);
+    if (!locked)
+        GTEST_SKIP() << "another copy of the program holds the lock";
+    EXPECT_TRUE(start.busy) << start.why;
+    EXPECT_EQ(start.pid, 0);
 }
 
 TEST(Program, ASecondInstanceEndsAtOnce)
@@ -180,13 +445,14 @@ TEST(Program, ASecondInstanceEndsAtOnce)
     if (!getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
     TempFolder home;
-    const pid_t first = startOnlyInstance(home.path());
-    if (first == 0)
-        GTEST_SKIP() << "the program is running already";
+    const Start first = startOnlyInstance(home.path());
+    if (first.busy)
+        GTEST_SKIP() << first.why;
+    ASSERT_GT(first.pid, 0) << first.why;
     const pid_t second = startProgram(home.path());
     ASSERT_GT(second, 0);
-    const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first, 0);
-    stop(first);
+    const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first.pid, 0);
+    stop(first.pid);
     stop(second);
     EXPECT_EQ(secondStatus, 0) << "the second instance ends by itself, without an error";
     EXPECT_EQ(firstStatus, -1) << "the first instance goes on";
@@ -201,21 +467,123 @@ TEST(Program, ASystemQuitSignalStillWritesTheSettings)
     for (const int quitSignal : {SIGHUP, SIGTERM}) {
         SCOPED_TRACE(quitSignal == SIGTERM ? "SIGTERM once the window shows" : "SIGHUP as soon as the program holds its lock");
         TempFolder home;
-        const pid_t pid = startOnlyInstance(home.path());
-        if (pid == 0)
-            GTEST_SKIP() << "the program is running already";
-        for (int waited = 0; quitSignal == SIGTERM && !showsWindow(pid) && waited < 30000; waited += 20)
+        const Start start = startOnlyInstance(home.path());
+        if (start.busy)
+            GTEST_SKIP() << start.why;
+        ASSERT_GT(start.pid, 0) << start.why;
+        for (int waited = 0; quitSignal == SIGTERM && !showsWindow(start.pid) && waited < 30000; waited += 20)
             usleep(20000);
-        if (quitSignal == SIGTERM && !showsWindow(pid)) {
-            stop(pid);
+        if (quitSignal == SIGTERM && !showsWindow(start.pid)) {
+            stop(start.pid);
             FAIL() << "the window never showed";
         }
-        kill(pid, quitSignal);
-        const int status = waitForExit(pid, 30000);
-        stop(pid);
+        kill(start.pid, quitSignal);
+        const int status = waitForExit(start.pid, 30000);
+        stop(start.pid);
         EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
-        const std::string ini = TempFolder::readFile(home / ".Quorva Tindral/QuorvaMidi2.vzrs");
+        const std::string ini = TempFolder::readFile(home / kIniName);
         for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
             EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
     }
+}
+
+// The translations are read before main, and a big "Language.ini" takes its time: a logout or
+// `kill` meanwhile waits for the message loop, which then quits and writes the settings.
+TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings)
+{
+    if (!getenv("DISPLAY"))
+        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
+    TempFolder dir;
+    const std::string language = dir / "Language.ini";
+    {
+        // 64 MB of lines outside any section: all read and split, none used.
+        const std::string line = std::string(63, 'x') + "\n";
+        std::string block;
+        while (block.size() < (1u << 20))
+            block += line;
+        std::ofstream out(language, std::ios::binary);
+        for (int i = 0; i < 64; ++i)
+            out << block;
+        ASSERT_TRUE(out.flush().good()) << "cannot write " << language;
+    }
+    const ScopedFd watch {inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
+    ASSERT_GE(watch.fd, 0);
+    ASSERT_GE(inotify_add_watch(watch.fd, language.c_str(), IN_OPEN), 0);
+    Launch launch;
+    launch.folder = dir.path();
+
+    const auto end = Clock::now() + std::chrono::seconds(20);
+    pid_t other = 0;
+    while (lockFreeBefore(end, other)) {
+        char events[4096];
+        while (read(watch.fd, events, sizeof events) > 0) {
+        }
+        TempFolder home;
+        const pid_t pid = startProgram(home.path(), launch);
+        ASSERT_GT(pid, 0);
+        // The moment the file is opened the program is inside a static initialiser, before main.
+        pollfd opened {watch.fd, POLLIN, 0};
+        for (int waited = 0; poll(&opened, 1, 20) == 0 && !hasEnded(pid) && waited < 30000; waited += 20) {
+        }
+        if (opened.revents & POLLIN)
+            kill(pid, SIGTERM);
+        bool heldLock = false;
+        int status = -1;
+        for (int waited = 0; status == -1 && waited < 30000; waited += 5) {
+            const pid_t holder = lockHolder();
+            heldLock = heldLock || holder == pid;
+            if (holder != 0 && holder != pid)
+                other = holder;
+            if ((status = waitForExit(pid, 0)) == -1)
+                usleep(5000);
+        }
+        stop(pid);
+        ASSERT_TRUE(opened.revents & POLLIN) << "the program never opened Language.ini";
+        const std::string ini = TempFolder::readFile(home / kIniName);
+        // A second instance ends at once with status 0 and writes nothing: another copy of the
+        // program took the lock meanwhile.
+        if (status == 0 && ini.empty() && !heldLock)
+            continue;
+        EXPECT_EQ(status, 0) << "143: the signal ended the program before it could write its settings";
+        for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
+            EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+        return;
+    }
+    if (other != 0)
+        GTEST_SKIP() << "another copy of the program (process " << other << ") kept the lock";
+    FAIL() << "the program never took its single-instance lock";
+}
+
+// At logout the X server often ends before any signal reaches the program: the settings of the
+// session are written all the same, and the rest of the file is kept.
+TEST(Program, ALostDisplayStillWritesTheSettings)
+{
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TempFolder home;
+    ASSERT_EQ(mkdir((home / ".Quorva Tindral").c_str(), 0755), 0);
+    TempFolder::writeFile(home / kIniName, "[Current]\nMainLeft=40\nMainTop=30\n\n[Elsewhere]\nKept=yes\n");
+    Launch launch;
+    launch.display = display.name();
+    launch.errors = home / "errors.txt";
+    const Start start = startOnlyInstance(home.path(), launch);
+    if (start.busy)
+        GTEST_SKIP() << start.why;
+    ASSERT_GT(start.pid, 0) << start.why;
+
+    bool shown = false;
+    for (int waited = 0; !(shown = showsWindow(start.pid, launch.display.c_str())) && waited < 30000; waited += 20)
+        usleep(20000);
+    const bool moved = shown && moveWindowOf(start.pid, launch.display.c_str(), 137, 91);
+    display.end();
+    const int status = waitForExit(start.pid, 5000);
+    stop(start.pid);
+
+    ASSERT_TRUE(moved) << (shown ? "the program did not answer after the move" : "the window never showed");
+    EXPECT_EQ(status, 1) << "-1: still running 5 s after the display went";
+    const std::string errors = TempFolder::readFile(launch.errors);
+    EXPECT_NE(errors.find("Quorva MIDI 2: lost the connection to the display\n"), std::string::npos) << errors;
+    const std::string ini = TempFolder::readFile(home / kIniName);
+    for (const char* part : {"[Current]\n", "\nMainLeft=137\n", "\nMainTop=91\n", "[Elsewhere]\nKept=yes\n"})
+        EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
 }
