@@ -52,7 +52,9 @@ void Callback(const MIDINotification* message, void* refCon)
 {
     if (message == nullptr || refCon == nullptr)
         return;
-    if (message->messageID == kMIDIMsgObjectAdded || message->messageID == kMIDIMsgObjectRemoved)
+    // Lost notices (kMIDIMsgSetupChanged) take the same road: whatever they told of is listed.
+    if (message->messageID == kMIDIMsgObjectAdded || message->messageID == kMIDIMsgObjectRemoved
+        || message->messageID == kMIDIMsgSetupChanged)
         static_cast<MIDIDevChangeNotifier*>(refCon)->aSyncRefresh();
 }
 } // namespace Tr

@@ -191,6 +191,13 @@ bool Client::Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& 
     return true;
 }
 
+void Client::ForgetClosingClients()
+{
+    Table& table = TheTable();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.closingAlsaClients.clear();
+}
+
 bool Client::IsOwnAlsaClient(int alsaClient, bool exitSeen)
 {
     Table& table = TheTable();
@@ -218,6 +225,10 @@ Client::Client(MIDIClientRef ref, SeqHandle seq, MIDINotifyProc notifyProc, void
     snd_seq_set_client_pool_output(FSeq.get(), 2000);
     snd_seq_set_client_pool_input(FSeq.get(), 2000);
     snd_seq_set_input_buffer_size(FSeq.get(), 65536);
+    // No call waits in the kernel: a send to a program that has stopped reading, or into our full
+    // pool, is refused at once (AlsaSend.cpp bounds the waits), and the receive thread reads what
+    // poll announced.
+    snd_seq_nonblock(FSeq.get(), 1);
 }
 
 Client::~Client()
@@ -283,6 +294,7 @@ OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::strin
     port->ref = MakeRef(ObjectKind::Port, table.nextNumber++);
     port->alsaPort = snd_seq_port_info_get_port(info);
     port->isInput = isInput;
+    port->name = name;
     port->readProc = readProc;
     port->readProcRefCon = refCon;
     {
@@ -314,6 +326,14 @@ OSStatus Client::DisposePort(MIDIPortRef ref)
     {
         std::lock_guard<std::mutex> lock(client->FPortsMutex);
         client->FPorts.erase(port->alsaPort);
+    }
+    {
+        // Routes to further destinations go with it; a send in progress finishes first.
+        std::lock_guard<std::mutex> lock(client->FOutputMutex);
+        for (const auto& route : port->routes)
+            if (route.second != port->alsaPort)
+                snd_seq_delete_simple_port(client->FSeq.get(), route.second);
+        port->routes.clear();
     }
     // Deleting the port ends its subscriptions too.
     snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);

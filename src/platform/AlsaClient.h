@@ -9,6 +9,7 @@
 #include "platform/CoreMidi.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace Alsa {
 
@@ -37,9 +39,16 @@ struct Port
     // Output side, guarded by the owner's output mutex: byte-to-event coders per destination (a
     // SysEx may go on in the next packet list) and the latest scheduled packet, which later
     // packets with later stamps must not overtake.
+    std::string name;
     std::map<MIDIEndpointRef, MidiCoder> coders;   // by destination
     MIDITimeStamp lastStamp = 0;
     uint64_t lastQueueNanos = 0;
+    // The sequencer port that the events for each destination leave from (the first destination
+    // gets alsaPort itself), subscribed to that destination alone. Events go to the subscribers of
+    // the route, not to an address: when the destination's program ends, the kernel ends the
+    // subscription with it, so events still waiting in our queue reach nobody, never a program that
+    // takes over the address (the kernel does not take them out of the queue itself).
+    std::map<MIDIEndpointRef, int> routes;         // by destination
 };
 
 class Client
@@ -58,6 +67,9 @@ public:
     static bool Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& query);
     // Whether the sequencer client is one of ours; forgets a closed one once its exit is seen.
     static bool IsOwnAlsaClient(int alsaClient, bool exitSeen);
+    // After lost announcements: whether the exit of a closed client of ours was among them is not
+    // known, so none of their numbers is taken for ours any more (another program may have it).
+    static void ForgetClosingClients();
 
     Client(MIDIClientRef ref, SeqHandle seq, MIDINotifyProc notifyProc, void* notifyRefCon);
     ~Client();
@@ -93,12 +105,36 @@ private:
         uint64_t hostNow = 0;        // host time at the same moment
         bool pending = false;        // scheduled events still wait in the queue
     };
-    // Turns the bytes into events from port to destination through coder, each delivered at
-    // stamp; the caller holds the output mutex and drains the output afterwards.
-    OSStatus SendBytes(Port& port, snd_midi_event_t* coder, Address destination, MIDITimeStamp stamp,
-                       const uint8_t* data, size_t length, SendClock& clock);
-    // 0 when the destination is still there and port is subscribed to it.
-    OSStatus PrepareDestination(Port& port, const Endpoint& destination);
+    // The events of one send (or one SysEx request), encoded before the first is written, so that
+    // a send either goes whole or is dropped whole: the output buffer of the connection is never
+    // left holding refused events that the next send, to any port, would push out first.
+    struct Outgoing
+    {
+        unsigned char tag = 0;                  // marks this send's events in the queue
+        std::vector<snd_seq_event_t> events;    // SysEx bytes: ext.ptr holds an offset into bytes
+        std::vector<uint8_t> bytes;
+        size_t cells = 0;                       // kernel cells the events take at the receiver
+        uint64_t firstQueued = UINT64_MAX;      // queue time of the earliest event put in the queue
+        void Clear();
+    };
+    // Turns the bytes into events from route (subscribed to the destination) through coder, each
+    // delivered at stamp, and appends them to out; the caller holds the output mutex.
+    OSStatus StageBytes(Port& port, snd_midi_event_t* coder, int route, MIDITimeStamp stamp, const uint8_t* data,
+                        size_t length, SendClock& clock, Outgoing& out);
+    // Writes the staged events, each on its own (the connection does not block); a refused event
+    // ends the send and takes the events of this send that wait in the queue out again, so
+    // nothing of a failed send arrives later. A program whose input lacks room for the larger of
+    // receiverCells and the send's own cells (at most three quarters of its whole input) gets none
+    // of the events. The caller holds the output mutex.
+    OSStatus WriteOut(Outgoing& out, Address destination, size_t receiverCells);
+    // Takes the queued events of out (its tag, from its first queue time on) out of the queue.
+    void Withdraw(const Outgoing& out);
+    unsigned char NextTag();
+    // 0 when the destination is still the port its reference was made for and a route of port is
+    // subscribed to it; route names that route.
+    OSStatus PrepareDestination(Port& port, MIDIEndpointRef ref, const Endpoint& destination, int& route);
+    // The route of port for the destination, made when missing; -1 when no port can be made.
+    int RoutePort(Port& port, MIDIEndpointRef ref);
     void SysexLoop();
 
     // AlsaReceive.cpp
@@ -120,8 +156,13 @@ private:
     std::mutex FPortsMutex;
     std::map<int, std::shared_ptr<Port>> FPorts;    // by sequencer port number
 
-    std::mutex FOutputMutex;                        // the output buffer and the queue
+    std::mutex FOutputMutex;                        // the output buffer, the queue, the routes
     int FQueue = -1;
+    unsigned char FTag = 0;
+    Outgoing FOutgoing;                             // of MIDISend, kept for its room
+
+    // AlsaReceive.cpp: our input overflowed and the kernel dropped what waited in it.
+    void OnInputOverflow();
 
     EventFd FWake;
     std::thread FReceiver;

@@ -35,13 +35,18 @@ void Client::ReceiveLoop()
         }
         if (wake.revents != 0)
             return;
-        // The connection blocks, so read only what poll announced and what is buffered already.
+        // Read what poll announced and what is buffered already (the connection does not block).
         for (;;)
         {
             snd_seq_event_t* event = nullptr;
             const int result = snd_seq_event_input(seq, &event);
-            // -ENOSPC: our input pool overflowed and the kernel dropped events; what follows is
-            // still good, so carry on with it at the next wake-up.
+            if (result == -ENOSPC)
+            {
+                // Our input overflowed and the kernel dropped all that waited in it; what follows
+                // is good again and wakes us up.
+                OnInputOverflow();
+                break;
+            }
             if (result < 0 || event == nullptr)
                 break;
             Dispatch(*event);
@@ -49,6 +54,18 @@ void Client::ReceiveLoop()
                 break;
         }
     }
+}
+
+void Client::OnInputOverflow()
+{
+    // A message cut off by the loss must not lend its status to the bytes that come next.
+    snd_midi_event_reset_decode(FDecoder.get());
+    if (FNotifyProc == nullptr)
+        return;
+    // Port announcements were among the losses, perhaps a whole burst of them: the listener lists
+    // the ports anew, as after any change.
+    ForgetClosingClients();
+    Deliver(FRef, kMIDIMsgSetupChanged);
 }
 
 void Client::Dispatch(const snd_seq_event_t& event)

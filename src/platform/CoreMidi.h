@@ -8,9 +8,13 @@
 // Endpoints are the sequencer ports of other programs and of kernel drivers: a source is a port
 // one can subscribe to for reading, a destination one that accepts subscribed writes. Our own
 // ports, the System client's and ports that are not MIDI ports are never endpoints. Each endpoint
-// belongs to an entity (its port) and a device (its sequencer client). The references of endpoints,
-// entities and devices are made from the sequencer address, so they stay valid while the port is
-// there; after a port has gone, its references may name whatever port gets the same address.
+// belongs to an entity (its port) and a device (its sequencer client). An endpoint reference names
+// one port: its sequencer address together with the names of its client and port, so the same port
+// keeps its reference and another port that later sits at the address (the sequencer hands freed
+// client numbers on) gets a reference of its own. Sends, connections and properties check that
+// the port at the address is still the one the reference was made for, and treat it as gone
+// (kMIDIErrUnknownEndpoint, kMIDIErrObjectNotFound) otherwise. Entity and device references are
+// made from the address alone and stay valid while the port is there.
 //
 // Threads: the read routine of an input port runs on the receive thread of the port's client; the
 // completion routine of a SysEx request on the sending client's SysEx thread; notifications on the
@@ -135,6 +139,8 @@ OSStatus MIDIEntityGetDevice(MIDIEntityRef entity, MIDIDeviceRef* outDevice);
 // ---- Notifications ----------------------------------------------------------------------------
 enum MIDINotificationMessageID : int32_t
 {
+    kMIDIMsgSetupChanged = 1,      // something may have changed: notices were lost (our input
+                                   // overflowed during a burst of changes), so list the ports anew
     kMIDIMsgObjectAdded = 2,       // a program or driver or one of its ports appeared
     kMIDIMsgObjectRemoved = 3,     // ... disappeared
     kMIDIMsgPropertyChanged = 4    // a program or port changed its name or abilities
@@ -177,6 +183,11 @@ OSStatus MIDIPortDispose(MIDIPortRef port);
 // time stamps do not go back in time arrive in the order they were sent. The port stays
 // subscribed to the destination until it is disposed of (drivers open their device only for a
 // subscriber).
+// A list that cannot go whole is refused (kMIDIErrMessageSend) within a bounded time: a receiving
+// program that has stopped reading and lacks room gets none of it, and the packets of a refused
+// list that already wait for their time are taken back. Nothing of a refused list stays behind to
+// burden later sends, to this destination or any other, and nothing waiting for its time reaches
+// another port that later takes over the destination's address.
 OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacketList* list);
 
 struct MIDISysexSendRequest;
@@ -199,4 +210,5 @@ struct MIDISysexSendRequest
 
 // Starts the transfer and returns at once; the bytes leave through an output port of one of our
 // clients (kMIDIErrInvalidPort when there is none) at the pace of a MIDI cable. 0 when accepted.
+// A transfer that a piece of it is refused for (as by MIDISend) breaks off with bytesToSend left.
 OSStatus MIDISendSysex(MIDISysexSendRequest* request);

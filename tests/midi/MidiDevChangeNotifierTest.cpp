@@ -58,3 +58,22 @@ TEST_F(ManagerTest, BurstOfNotificationsGivesOneForcedRefreshAfterTheLast)
         EXPECT_FALSE(PumpUntil([&] { return listener.listChanges > 1; }, 2600));
     });
 }
+
+TEST_F(ManagerTest, LostNoticesGiveTheSameForcedRefresh)
+{
+    Fresh([&] {
+        factory->AddPort(0, "Synth");
+        manager->GetDevCount(0);
+        manager->StopDetectingMIDIDeviceChanges();
+        listener.listChanges = 0;
+
+        // The service's input overflowed: the notices of a burst are lost, and it says so once.
+        Tr::MIDIDevChangeNotifier notifier;
+        const Clock::time_point sent = Clock::now();
+        Notify(notifier, kMIDIMsgSetupChanged);
+        ASSERT_TRUE(PumpUntil([&] { return listener.listChanges > 0; }, 8000)) << "no refresh came";
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
+        EXPECT_GE(waited, 1500) << "through the same debounce";
+        EXPECT_EQ(listener.listChanges, 1) << "forced: told although the same ports are there";
+    });
+}

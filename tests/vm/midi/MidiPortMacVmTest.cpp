@@ -8,6 +8,7 @@
 #include "midi/MidiPortMac.h"
 #include "platform/AlsaEndpoints.h"
 #include "platform/CoreMidi.h"
+#include "vm/ReceiverProcess.h"
 #include "vm/VmDevices.h"
 
 #include <gtest/gtest.h>
@@ -497,4 +498,99 @@ TEST_F(ManagerInVm, TwoProgramsThatSwapAddressesEachKeepTheirSends)
             ASSERT_TRUE(ChooseAndCheck("Quebec", *quebec, settings));
         }
     }
+}
+
+// ---- A receiving program that stops reading -----------------------------------------------
+
+namespace
+{
+double MillisSince(uint64_t start)
+{
+    return Millis(AudioGetCurrentHostTime() - start);
+}
+
+// Whether the receiver's input has room for less than one settings message (25 kernel cells).
+bool CannotTakeAMessage(const ReceiverProcess& receiver)
+{
+    int free = 0;
+    int pool = 0;
+    return receiver.InputRoom(free, pool) && free < 25;
+}
+} // namespace
+
+TEST_F(ManagerInVm, AStoppedReceiverNeitherBlocksNorSpoilsLaterSends)
+{
+    auto stalled = std::make_unique<ReceiverProcess>("Stalled");
+    ASSERT_GE(stalled->Client(), 0) << "the receiving program did not start";
+    manager->RefreshDevList(0);
+    const int id = Present("Stalled", 0);
+    ASSERT_GE(id, 0);
+    manager->Open(id, 0, 1);
+    auto* output = static_cast<Tr::TMidiOutputMac*>(manager->GetMidiOutputByIndex(id));
+    ASSERT_NE(output, nullptr);
+    ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546)) << "it reads while it runs";
+    ASSERT_TRUE(stalled->Stop());
+
+    // SEND until its input is full: the accepted messages go at wire pace.
+    for (int i = 0; i < 30 && !CannotTakeAMessage(*stalled); ++i)
+    {
+        manager->SendMessageAllDevs(settings.data(), 546);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ASSERT_TRUE(WaitFor([&] { return CannotTakeAMessage(*stalled); }, 3000)) << "its input did not fill";
+
+    // SEND's road and the waiting SysEx road: each call reports the failure within a second.
+    int refused = 0;
+    for (int i = 0; i < 50; ++i)
+    {
+        const uint64_t start = AudioGetCurrentHostTime();
+        refused += manager->SendMessageAllDevs(settings.data(), 546) ? 0 : 1;
+        ASSERT_LT(MillisSince(start), 1000.0) << "SEND " << i;
+    }
+    EXPECT_EQ(refused, 50) << "SEND tells of the failure (its error box)";
+    std::vector<uint8_t> message = settings;
+    for (int i = 0; i < 50; ++i)
+    {
+        const uint64_t start = AudioGetCurrentHostTime();
+        EXPECT_EQ(output->SendLongWait(message.data(), 546, nullptr), 0) << "SysEx " << i;
+        ASSERT_LT(MillisSince(start), 1000.0) << "SysEx " << i;
+    }
+
+    // A healthy port gets the message whole, through SEND and through the port alone, while the
+    // stopped program is still there.
+    Tr::TMidiOutputMac* card = OpenCardOutput();
+    ASSERT_NE(card, nullptr);
+    ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_TRUE(raw->Read(546, 5000) == settings) << "SEND reaches the healthy port";
+    EXPECT_EQ(card->SendLong(message.data(), 546), 1);
+    EXPECT_TRUE(raw->Read(546, 5000) == settings);
+
+    // ... and after it has ended and another program has taken its address.
+    const int address = stalled->Client();
+    stalled.reset();
+    OtherProgram newcomer("Newcomer");
+    ASSERT_EQ(newcomer.Client(), address) << "the sequencer hands the freed client number on";
+    ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_TRUE(raw->Read(546, 5000) == settings);
+    EXPECT_EQ(output->SendLongWait(message.data(), 546, nullptr), 0) << "the old port is gone";
+    EXPECT_EQ(newcomer.Heard(1, 2000), 0u) << "nothing refused or dropped reaches the program at the old address";
+    EXPECT_TRUE(raw->Read(1, 300).empty()) << "nothing else came";
+}
+
+TEST_F(ManagerInVm, SendsStillWaitingDoNotReachAProgramThatTakesTheAddress)
+{
+    auto leaving = std::make_unique<ReceiverProcess>("Leaving");
+    ASSERT_GE(leaving->Client(), 0);
+    manager->RefreshDevList(0);
+    const int id = Present("Leaving", 0);
+    ASSERT_GE(id, 0);
+    manager->Open(id, 0, 1);
+    // Five SENDs in a row: all but the first wait in the queue for their wire time.
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    const int address = leaving->Client();
+    leaving.reset();
+    OtherProgram newcomer("Newcomer");
+    ASSERT_EQ(newcomer.Client(), address);
+    EXPECT_EQ(newcomer.Heard(1, 2000), 0u) << "what was meant for the program that ended reaches nobody";
 }

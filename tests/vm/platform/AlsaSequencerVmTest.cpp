@@ -5,6 +5,7 @@
 #include "platform/AlsaEndpoints.h"
 #include "platform/CoreMidi.h"
 #include "platform/HostClock.h"
+#include "vm/ReceiverProcess.h"
 #include "vm/VmDevices.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -240,4 +242,233 @@ TEST_F(AlsaSequencer, OneListingGivesTheEndpointsOfTheIndexedCalls)
     EXPECT_EQ(StringProperty(destinations.back(), kMIDIPropertyName), "Out C") << "in sequencer order";
     snd_seq_close(other);
     EXPECT_EQ(MIDIGetAllDestinations().size(), destinations.size() - 3);
+}
+
+// ---- Sends that are refused, and lost announcements -----------------------------------------
+
+namespace {
+
+// A sequencer client of this process with one writable port, as another program would have it;
+// counts the MIDI bytes that reach it.
+class Newcomer
+{
+public:
+    explicit Newcomer(const char* name)
+    {
+        if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
+            return;
+        snd_seq_set_client_name(FSeq, name);
+        snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    }
+    ~Newcomer()
+    {
+        if (FSeq != nullptr)
+            snd_seq_close(FSeq);
+    }
+    Newcomer(const Newcomer&) = delete;
+    Newcomer& operator=(const Newcomer&) = delete;
+
+    int Client() const { return FSeq != nullptr ? snd_seq_client_id(FSeq) : -1; }
+
+    // MIDI bytes (SysEx bytes, one per other message) heard within timeoutMs.
+    size_t Heard(int timeoutMs)
+    {
+        size_t heard = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < end)
+        {
+            snd_seq_event_t* event = nullptr;
+            if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            if (event->type == SND_SEQ_EVENT_SYSEX)
+                heard += event->data.ext.len;
+            else if (event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
+                ++heard;
+        }
+        return heard;
+    }
+
+private:
+    snd_seq_t* FSeq = nullptr;
+};
+
+double MillisSince(MIDITimeStamp start)
+{
+    return Millis(AudioGetCurrentHostTime() - start);
+}
+
+// Waits until the receiver's input has fewer than cells free cells.
+bool InputFull(const ReceiverProcess& receiver, int cells, int timeoutMs)
+{
+    return WaitFor(
+        [&] {
+            int free = 0;
+            int pool = 0;
+            return receiver.InputRoom(free, pool) && free < cells;
+        },
+        timeoutMs);
+}
+
+struct SysexRequest
+{
+    MIDISysexSendRequest request{};
+    std::vector<uint8_t> bytes;
+    std::atomic<bool> done{false};
+
+    SysexRequest(MIDIEndpointRef destination, std::vector<uint8_t> data) : bytes(std::move(data))
+    {
+        request.destination = destination;
+        request.data = bytes.data();
+        request.bytesToSend = static_cast<uint32_t>(bytes.size());
+        request.completionRefCon = this;
+        request.completionProc = [](MIDISysexSendRequest* r) {
+            static_cast<SysexRequest*>(r->completionRefCon)->done = true;
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(AlsaSequencer, ARefusedSendLeavesNothingBehind)
+{
+    auto stalled = std::make_unique<ReceiverProcess>("Stalled receiver");
+    ASSERT_GE(stalled->Client(), 0) << "the receiving program did not start";
+    PortClient ours;
+    RawMidi raw(RawDevice, O_RDONLY);
+    const MIDIEndpointRef card = FindEndpoint(false, VirmidiPort);
+    const MIDIEndpointRef receiver = FindEndpoint(false, "Stalled receiver");
+    ASSERT_TRUE(raw.IsOpen() && card != 0 && receiver != 0);
+    const std::vector<uint8_t> message = Sysex(546, 3);
+
+    int free = 0;
+    int pool = 0;
+    ASSERT_TRUE(stalled->InputRoom(free, pool));
+    std::printf("the receiving program's input: %d cells, %d free\n", pool, free);
+    ASSERT_TRUE(stalled->Stop());
+
+    // A dump larger than its whole input: it starts, the kernel refuses the rest, and the rest
+    // does not wait in our connection for the next send.
+    MIDITimeStamp start = AudioGetCurrentHostTime();
+    EXPECT_EQ(SendPacket(ours.output, receiver, Sysex(8000, 4), 0), kMIDIErrMessageSend);
+    EXPECT_LT(MillisSince(start), 1000.0);
+    ASSERT_TRUE(InputFull(*stalled, 11, 3000)) << "the stopped program's input did not fill";
+
+    for (int i = 0; i < 50; ++i)
+    {
+        start = AudioGetCurrentHostTime();
+        EXPECT_EQ(SendPacket(ours.output, receiver, message, 0), kMIDIErrMessageSend) << "send " << i;
+        ASSERT_LT(MillisSince(start), 1000.0) << "send " << i;
+    }
+    for (int i = 0; i < 5; ++i)
+    {
+        SysexRequest request(receiver, message);
+        start = AudioGetCurrentHostTime();
+        ASSERT_EQ(MIDISendSysex(&request.request), 0);
+        ASSERT_TRUE(WaitFor([&] { return request.done.load(); }, 1000)) << "request " << i;
+        EXPECT_EQ(request.request.bytesToSend, message.size()) << "nothing of it went";
+    }
+
+    // Other ports are served as before, while the stopped program is there and after it has gone.
+    ASSERT_EQ(SendPacket(ours.output, card, message, 0), 0);
+    EXPECT_TRUE(raw.Read(message.size(), 5000) == message) << "a healthy port gets the message whole";
+    const int address = stalled->Client();
+    stalled.reset();
+    Newcomer newcomer("Newcomer");
+    ASSERT_EQ(newcomer.Client(), address) << "the sequencer hands the freed client number on";
+    ASSERT_EQ(SendPacket(ours.output, card, message, 0), 0);
+    EXPECT_TRUE(raw.Read(message.size(), 5000) == message);
+    EXPECT_EQ(SendPacket(ours.output, receiver, message, 0), kMIDIErrUnknownEndpoint);
+    EXPECT_EQ(newcomer.Heard(1500), 0u) << "nothing refused reaches the program at the old address";
+}
+
+TEST_F(AlsaSequencer, QueuedPacketsDoNotReachAProgramThatTakesTheAddress)
+{
+    auto leaving = std::make_unique<ReceiverProcess>("Leaving receiver");
+    ASSERT_GE(leaving->Client(), 0);
+    PortClient ours;
+    const MIDIEndpointRef receiver = FindEndpoint(false, "Leaving receiver");
+    ASSERT_NE(receiver, 0u);
+    // Paced like the SEND button's messages: they wait in the queue for their time.
+    const MIDITimeStamp now = AudioGetCurrentHostTime();
+    for (uint64_t i = 1; i <= 4; ++i)
+        ASSERT_EQ(SendPacket(ours.output, receiver, Sysex(546, 5), now + AudioConvertNanosToHostTime(400000000u * i)),
+                  0);
+    const int address = leaving->Client();
+    leaving.reset();
+    Newcomer newcomer("Newcomer");
+    ASSERT_EQ(newcomer.Client(), address);
+    EXPECT_EQ(newcomer.Heard(2500), 0u) << "what was meant for the program that ended reaches nobody";
+}
+
+TEST_F(AlsaSequencer, ASendOurQueueCannotHoldIsTakenBackWhole)
+{
+    PortClient ours;
+    RawMidi raw(RawDevice, O_RDONLY);
+    const MIDIEndpointRef card = FindEndpoint(false, VirmidiPort);
+    ASSERT_TRUE(raw.IsOpen() && card != 0);
+    // 65535 bytes due in 3 s need more room in our queue than there is: the send waits a little
+    // for room, is refused, and what it had put in the queue is taken out again.
+    const MIDITimeStamp start = AudioGetCurrentHostTime();
+    EXPECT_EQ(SendPacket(ours.output, card, Sysex(65535, 6), start + AudioConvertNanosToHostTime(3000000000u)),
+              kMIDIErrMessageSend);
+    EXPECT_LT(MillisSince(start), 1000.0);
+    EXPECT_TRUE(raw.Read(1, 4000).empty()) << "nothing of the refused send arrives";
+    const std::vector<uint8_t> message = Sysex(546, 7);
+    ASSERT_EQ(SendPacket(ours.output, card, message, 0), 0);
+    EXPECT_TRUE(raw.Read(message.size(), 5000) == message);
+}
+
+TEST_F(AlsaSequencer, LostAnnouncementsAskForAFullListing)
+{
+    juce::ScopedJuceInitialiser_GUI juceInit;
+    struct Notes
+    {
+        std::vector<int> ids;
+        std::atomic<bool> holdReader{true};
+        std::atomic<bool> readerHeld{false};
+    } notes;
+    const MIDINotifyProc proc = [](const MIDINotification* message, void* refCon) {
+        static_cast<Notes*>(refCon)->ids.push_back(message->messageID);
+    };
+    MIDIClientRef listener = 0;
+    ASSERT_EQ(MIDIClientCreate(SysString("VUSK'S MIDI LISTENER").get(), proc, &notes, &listener), 0);
+    // The listener's receive thread is held in a read routine while a burst of port changes
+    // overflows its input; the kernel then drops every notice that waited.
+    MIDIPortRef input = 0;
+    ASSERT_EQ(MIDIInputPortCreate(listener, SysString("Input port").get(),
+                                  [](const MIDIPacketList*, void* refCon, void*) {
+                                      auto* self = static_cast<Notes*>(refCon);
+                                      self->readerHeld = true;
+                                      while (self->holdReader)
+                                          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                  },
+                                  &notes, &input),
+              0);
+    ASSERT_EQ(MIDIPortConnectSource(input, FindEndpoint(true, VirmidiPort), nullptr), 0);
+    Pump(300);
+    notes.ids.clear();
+    RawMidi card(RawDevice, O_WRONLY);
+    ASSERT_TRUE(card.Write({0x90, 60, 1}));
+    ASSERT_TRUE(WaitFor([&] { return notes.readerHeld.load(); }, 5000));
+
+    snd_seq_t* burst = nullptr;
+    ASSERT_GE(snd_seq_open(&burst, "default", SND_SEQ_OPEN_DUPLEX, 0), 0);
+    snd_seq_set_client_name(burst, "Port burst");
+    for (int i = 0; i < 1200; ++i)   // 2400 notices; the listener's input holds 2000
+    {
+        const int port = snd_seq_create_simple_port(burst, "Burst", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                                    SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        ASSERT_GE(port, 0);
+        snd_seq_delete_simple_port(burst, port);
+    }
+    notes.holdReader = false;
+    EXPECT_TRUE(WaitFor([&] { return !notes.ids.empty(); }, 5000, true)) << "the loss went unnoticed";
+    EXPECT_NE(std::find(notes.ids.begin(), notes.ids.end(), kMIDIMsgSetupChanged), notes.ids.end())
+        << "a lost burst asks for a full listing";
+    snd_seq_close(burst);
+    ASSERT_EQ(MIDIClientDispose(listener), 0);
 }
