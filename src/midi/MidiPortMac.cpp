@@ -516,6 +516,12 @@ uint64_t TMidiOutputMac::ReserveSendTime(uint64_t now, int len)
     return stamp;
 }
 
+void TMidiOutputMac::ReleaseSendTime(uint64_t stamp, int len)
+{
+    uint64_t reservedEnd = stamp + static_cast<uint64_t>(len) * FTicksPerByte;
+    FNextSendTime.compare_exchange_strong(reservedEnd, stamp);
+}
+
 unsigned char TMidiOutputMac::SendLong(void* data, int len)
 {
     const MIDIEndpointRef destination = EndpointOf(FHandle.load());
@@ -526,9 +532,10 @@ unsigned char TMidiOutputMac::SendLong(void* data, int len)
     if (static_cast<size_t>(len) > MaxPacketLength)
         return 0;
     const uint64_t stamp = ReserveSendTime(AudioGetCurrentHostTime(), len);
-    return SendOnePacket(port, destination, stamp, static_cast<const uint8_t*>(data), static_cast<size_t>(len)) == 0
-               ? 1
-               : 0;
+    if (SendOnePacket(port, destination, stamp, static_cast<const uint8_t*>(data), static_cast<size_t>(len)) == 0)
+        return 1;
+    ReleaseSendTime(stamp, len);
+    return 0;
 }
 
 int TMidiOutputMac::SendLongWait(void* data, int len, TMidiOutWaitCallback* callback)

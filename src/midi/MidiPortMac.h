@@ -116,6 +116,10 @@ protected:
     // (the later of now and the end of the previous message) and moves the end on. Safe against
     // sends from other threads (thru sends come from a receive thread).
     uint64_t ReserveSendTime(uint64_t now, int len);
+    // Gives back the time reserved at stamp for a message that was refused, unless a later message
+    // has reserved after it: otherwise every refused SEND would hold the next one back by its wire
+    // time.
+    void ReleaseSendTime(uint64_t stamp, int len);
 
     std::atomic<MIDIPortRef> FPort{0};          // non-zero while open
     std::atomic<uint64_t> FNextSendTime{0};     // host time

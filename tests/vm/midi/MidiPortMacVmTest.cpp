@@ -594,3 +594,30 @@ TEST_F(ManagerInVm, SendsStillWaitingDoNotReachAProgramThatTakesTheAddress)
     ASSERT_EQ(newcomer.Client(), address);
     EXPECT_EQ(newcomer.Heard(1, 2000), 0u) << "what was meant for the program that ended reaches nobody";
 }
+
+TEST_F(ManagerInVm, ARefusedSendDoesNotHoldBackTheNextOne)
+{
+    OtherProgram slow("Slow");
+    ASSERT_GE(slow.Client(), 0);
+    manager->RefreshDevList(0);
+    const int id = Present("Slow", 0);
+    ASSERT_GE(id, 0);
+    manager->Open(id, 0, 1);
+
+    // It reads nothing for a while: SENDs fill its input until they are refused ...
+    bool refused = false;
+    for (int i = 0; i < 40 && !refused; ++i)
+    {
+        refused = !manager->SendMessageAllDevs(settings.data(), 546);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ASSERT_TRUE(refused) << "its input never filled";
+    for (int i = 0; i < 50; ++i)
+        EXPECT_FALSE(manager->SendMessageAllDevs(settings.data(), 546)) << i;
+
+    // ... then it reads again, and the next SEND comes at once: fifty refused ones took no wire time
+    // (they would have held it back by nine seconds).
+    slow.Heard(SIZE_MAX, 1000);
+    ASSERT_TRUE(manager->SendMessageAllDevs(settings.data(), 546));
+    EXPECT_EQ(slow.Heard(546, 3000), 546u);
+}
