@@ -4,6 +4,7 @@
 
 #include "platform/HostClock.h"
 
+#include <alsa/asoundlib.h>
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
@@ -38,6 +39,60 @@ inline double Millis(uint64_t hostTicks)
 {
     return static_cast<double>(hostTicks) / static_cast<double>(AudioConvertNanosToHostTime(1000000));
 }
+
+inline double MillisSince(uint64_t hostTime)
+{
+    return Millis(AudioGetCurrentHostTime() - hostTime);
+}
+
+// Another program's sequencer client with one writable port of the same name (or none), and what
+// reaches it.
+class OtherProgram
+{
+public:
+    explicit OtherProgram(const char* name, bool withPort = true)
+    {
+        if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
+            return;
+        snd_seq_set_client_name(FSeq, name);
+        if (withPort)
+            snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    }
+    ~OtherProgram()
+    {
+        if (FSeq != nullptr)
+            snd_seq_close(FSeq);
+    }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    int Client() const { return FSeq != nullptr ? snd_seq_client_id(FSeq) : -1; }
+
+    // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
+    size_t Heard(size_t enough, int timeoutMs)
+    {
+        size_t heard = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (heard < enough && std::chrono::steady_clock::now() < end)
+        {
+            snd_seq_event_t* event = nullptr;
+            if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            if (event->type == SND_SEQ_EVENT_SYSEX)
+                heard += event->data.ext.len;
+            else if (event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
+                ++heard;
+        }
+        return heard;
+    }
+
+private:
+    snd_seq_t* FSeq = nullptr;
+};
 
 // Waits until done or the time is up; with pump the JUCE message loop runs meanwhile.
 inline bool WaitFor(const std::function<bool()>& done, int timeoutMs, bool pump = false)

@@ -248,58 +248,6 @@ TEST_F(AlsaSequencer, OneListingGivesTheEndpointsOfTheIndexedCalls)
 
 namespace {
 
-// A sequencer client of this process with one writable port, as another program would have it;
-// counts the MIDI bytes that reach it.
-class Newcomer
-{
-public:
-    explicit Newcomer(const char* name)
-    {
-        if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0)
-            return;
-        snd_seq_set_client_name(FSeq, name);
-        snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    }
-    ~Newcomer()
-    {
-        if (FSeq != nullptr)
-            snd_seq_close(FSeq);
-    }
-    Newcomer(const Newcomer&) = delete;
-    Newcomer& operator=(const Newcomer&) = delete;
-
-    int Client() const { return FSeq != nullptr ? snd_seq_client_id(FSeq) : -1; }
-
-    // MIDI bytes (SysEx bytes, one per other message) heard within timeoutMs.
-    size_t Heard(int timeoutMs)
-    {
-        size_t heard = 0;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end)
-        {
-            snd_seq_event_t* event = nullptr;
-            if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr)
-            {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                continue;
-            }
-            if (event->type == SND_SEQ_EVENT_SYSEX)
-                heard += event->data.ext.len;
-            else if (event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
-                ++heard;
-        }
-        return heard;
-    }
-
-private:
-    snd_seq_t* FSeq = nullptr;
-};
-
-double MillisSince(MIDITimeStamp start)
-{
-    return Millis(AudioGetCurrentHostTime() - start);
-}
 
 // Waits until the receiver's input has fewer than cells free cells.
 bool InputFull(const ReceiverProcess& receiver, int cells, int timeoutMs)
@@ -377,12 +325,12 @@ TEST_F(AlsaSequencer, ARefusedSendLeavesNothingBehind)
     EXPECT_TRUE(raw.Read(message.size(), 5000) == message) << "a healthy port gets the message whole";
     const int address = stalled->Client();
     stalled.reset();
-    Newcomer newcomer("Newcomer");
+    OtherProgram newcomer("Newcomer");
     ASSERT_EQ(newcomer.Client(), address) << "the sequencer hands the freed client number on";
     ASSERT_EQ(SendPacket(ours.output, card, message, 0), 0);
     EXPECT_TRUE(raw.Read(message.size(), 5000) == message);
     EXPECT_EQ(SendPacket(ours.output, receiver, message, 0), kMIDIErrUnknownEndpoint);
-    EXPECT_EQ(newcomer.Heard(1500), 0u) << "nothing refused reaches the program at the old address";
+    EXPECT_EQ(newcomer.Heard(SIZE_MAX, 1500), 0u) << "nothing refused reaches the program at the old address";
 }
 
 TEST_F(AlsaSequencer, QueuedPacketsDoNotReachAProgramThatTakesTheAddress)
@@ -399,9 +347,9 @@ TEST_F(AlsaSequencer, QueuedPacketsDoNotReachAProgramThatTakesTheAddress)
                   0);
     const int address = leaving->Client();
     leaving.reset();
-    Newcomer newcomer("Newcomer");
+    OtherProgram newcomer("Newcomer");
     ASSERT_EQ(newcomer.Client(), address);
-    EXPECT_EQ(newcomer.Heard(2500), 0u) << "what was meant for the program that ended reaches nobody";
+    EXPECT_EQ(newcomer.Heard(SIZE_MAX, 2500), 0u) << "what was meant for the program that ended reaches nobody";
 }
 
 TEST_F(AlsaSequencer, ASendOurQueueCannotHoldIsTakenBackWhole)
