@@ -94,9 +94,13 @@ Run Measure(Tr::MidiManager& manager, int n)
         run.median = times[times.size() / 2];
     }
     TimedRefresh(manager);   // the ports are gone again
+    return run;
+}
+
+void Print(int n, const Run& run)
+{
     std::printf("vm_refresh_bench: %4d ports in and out: first refresh %.1f ms, later refreshes median %.1f ms\n", n,
                 run.first, run.median);
-    return run;
 }
 } // namespace
 
@@ -117,6 +121,8 @@ int main()
             Measure(*manager, 200);   // warms the entries and the back end's tables up
             const Run small = Measure(*manager, 200);
             const Run large = Measure(*manager, 1000);
+            Print(200, small);
+            Print(1000, large);
             std::printf("vm_refresh_bench: 1000 against 200 ports: first refresh %.2fx, later refreshes %.2fx "
                         "(5x is linear)\n",
                         large.first / small.first, large.median / small.median);
