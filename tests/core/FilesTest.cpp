@@ -326,8 +326,8 @@ TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
     ASSERT_TRUE(live.ready());
     const std::string liveOne = WrittenBy(left, dead, live.pid()), lockedOne = WrittenBy(left, dead, DeadPid()),
                       linkOne = WrittenBy(left, dead, DeadPid()), folderOne = WrittenBy(left, dead, DeadPid()),
-                      earlier = "settings.ini.tmp-" + std::to_string(DeadPid()) + "-3";
-    for (const std::string& name : {liveOne, lockedOne, left + "x", "x" + left, earlier + "x", earlier})
+                      userOne = "settings.ini.tmp-" + std::to_string(DeadPid()) + "-1";
+    for (const std::string& name : {liveOne, lockedOne, left + "x", "x" + left, userOne})
         TempFolder::writeFile(dir / name, "partial");
     TempFolder::writeFile(dir / "precious", "mine");
     std::filesystem::create_symlink("precious", dir / linkOne);
@@ -338,8 +338,8 @@ TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
     EXPECT_EQ(Tr::WriteFileReplacing(file, "new"), Tr::fwOk);
     std::set<std::string> expected = leftBehind;
     expected.erase(left);
-    expected.insert({liveOne, lockedOne, left + "x", "x" + left, earlier + "x", "precious", linkOne, folderOne});
-    EXPECT_EQ(Names(dir), expected) << "the stale temporary files of this and earlier versions go";
+    expected.insert({liveOne, lockedOne, left + "x", "x" + left, userOne, "precious", linkOne, folderOne});
+    EXPECT_EQ(Names(dir), expected) << "only the stale temporary files of this file go";
     EXPECT_EQ(TempFolder::readFile(dir / "precious"), "mine");
     EXPECT_EQ(TempFolder::readFile(file), "new");
 
