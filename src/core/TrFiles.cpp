@@ -490,6 +490,11 @@ TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::stri
         return fail(fwCannotOpen, systemCause(errno));
     if (exists && !S_ISREG(st.st_mode))
         return fail(fwNotRegularFile, notRegularKind(st));
+    // Renaming over a file needs only the folder's permission: a file its owner protected from
+    // writing is refused here as writing it in place would be (root may write anything). Asked
+    // without opening it, which file watchers would take for a write.
+    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return fail(fwCannotOpen, systemCause(errno));
 
     const std::string folder = ExtractFileDir(target), hash = targetHash(ExtractFileName(target));
     removeStaleTemporaries(folder, hash);

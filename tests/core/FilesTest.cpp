@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <functional>
+#include <grp.h>
 #include <pwd.h>
 #include <set>
 #include <sys/file.h>
@@ -24,6 +25,8 @@ std::set<std::string> Names(const TempFolder& dir)
         names.insert(entry.path().filename().string());
     return names;
 }
+
+const uid_t Nobody = 65534;
 
 // Runs body in a child process that ends after a minute at most, and waits for it unless told not
 // to: the child's pid and its wait status, which is 0 when body returned and none of the test's
@@ -264,6 +267,35 @@ TEST(Files, AReplacingWriteThatFailsKeepsTheOldFile)
     EXPECT_EQ(reason, "File too large");
     EXPECT_EQ(TempFolder::readFile(file), "old");
     EXPECT_EQ(dir.entryCount(), 1) << "no temporary file is left behind";
+}
+
+TEST(Files, AFileOnlyWhoMayWriteItIsReplaced)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can run a check as another user";
+    TempFolder dir;
+    const std::string file = dir / "bank.syx";
+    TempFolder::writeFile(file, "old");
+    std::filesystem::create_symlink("bank.syx", dir / "link.syx");
+    // Nobody owns the folder too: he may rename another file over his protected one, but not write it.
+    ASSERT_EQ(chmod(file.c_str(), 0444) | chown(file.c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(chown(dir.path().c_str(), Nobody, Nobody), 0);
+    const int status = InChild([&] {
+        ASSERT_EQ(setgroups(0, nullptr) | setgid(Nobody) | setuid(Nobody), 0);
+        for (const std::string& path : {file, dir / "link.syx"}) {
+            std::string reason;
+            EXPECT_EQ(Tr::WriteFileReplacing(path, "new", &reason), Tr::fwCannotOpen) << path;
+            EXPECT_EQ(reason, "Permission denied");
+        }
+        EXPECT_EQ(Tr::WriteFileReplacing(dir / "free.syx", "new"), Tr::fwOk) << "a file he may write";
+    }).second;
+    EXPECT_EQ(status, 0) << "a check as nobody failed";
+    EXPECT_EQ(TempFolder::readFile(file), "old");
+    EXPECT_EQ(dir.entryCount(), 3) << "no temporary file is left behind";
+
+    EXPECT_EQ(Tr::WriteFileReplacing(file, "root's"), Tr::fwOk) << "root may write anything, in place too";
+    EXPECT_EQ(TempFolder::readFile(file), "root's");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0444)) << "the mode is kept";
 }
 
 TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
