@@ -426,16 +426,12 @@ pid_t writerOf(const std::string& rest)
     return (pid_t)std::stol(rest.substr(0, dash));
 }
 
-// Whether name is a temporary file of a write to target; earlier versions named them
-// "<target>.tmp-<pid>-<counter>". Its writer's pid, else 0.
-pid_t temporaryWriter(const std::string& name, const std::string& target, const std::string& hash)
+// Whether name is a temporary file of a write to the target whose name has this hash: its
+// writer's pid, else 0. Names of any other form may be the user's and are never touched.
+pid_t temporaryWriter(const std::string& name, const std::string& hash)
 {
-    const std::string current = TempPrefix + hash + "-", earlier = target + ".tmp-";
-    if (name.compare(0, current.size(), current) == 0)
-        return writerOf(name.substr(current.size()));
-    if (name.compare(0, earlier.size(), earlier) == 0)
-        return writerOf(name.substr(earlier.size()));
-    return 0;
+    const std::string prefix = TempPrefix + hash + "-";
+    return name.compare(0, prefix.size(), prefix) == 0 ? writerOf(name.substr(prefix.size())) : 0;
 }
 
 bool processIsGone(pid_t pid)
@@ -463,13 +459,13 @@ void removeUnlocked(const std::string& path)
 
 // A write that was killed or crashed leaves its temporary file behind; the next write of the same
 // target clears what its dead predecessors left, and nothing else.
-void removeStaleTemporaries(const std::string& folder, const std::string& target, const std::string& hash)
+void removeStaleTemporaries(const std::string& folder, const std::string& hash)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), closedir);
     if (!dir)
         return;
     while (const dirent* entry = readdir(dir.get())) {
-        const pid_t writer = temporaryWriter(entry->d_name, target, hash);
+        const pid_t writer = temporaryWriter(entry->d_name, hash);
         if (writer > 0 && writer != getpid() && processIsGone(writer))
             removeUnlocked(inFolder(folder, entry->d_name));
     }
@@ -494,9 +490,14 @@ TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::stri
         return fail(fwCannotOpen, systemCause(errno));
     if (exists && !S_ISREG(st.st_mode))
         return fail(fwNotRegularFile, notRegularKind(st));
+    // Renaming over a file needs only the folder's permission: a file its owner protected from
+    // writing is refused here as writing it in place would be (root may write anything). Asked
+    // without opening it, which file watchers would take for a write.
+    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return fail(fwCannotOpen, systemCause(errno));
 
-    const std::string folder = ExtractFileDir(target), name = ExtractFileName(target), hash = targetHash(name);
-    removeStaleTemporaries(folder, name, hash);
+    const std::string folder = ExtractFileDir(target), hash = targetHash(ExtractFileName(target));
+    removeStaleTemporaries(folder, hash);
 
     static std::atomic<unsigned> counter{0};
     std::string temp;

@@ -86,7 +86,7 @@ std::string GetTempFilename(const std::string& path);
 enum TFileWriteResult
 {
     fwOk,
-    fwCannotOpen,       // the file (or the temporary file beside it) could not be created
+    fwCannotOpen,       // the file is out of reach or may not be written, or no temporary file can go beside it
     fwCannotWrite,      // writing, flushing, closing or the final rename failed
     fwNotRegularFile,   // the name is taken by a folder, pipe, device or socket
 };
@@ -97,8 +97,10 @@ enum TFileWriteResult
 // processes now gone left behind are removed first. A symbolic link is written through, also when
 // its file does not exist yet, and stays. A name taken by anything but a regular file is left
 // alone (a pipe would hold the writer until someone reads, and a rename would replace a device
-// node): fwNotRegularFile. On failure *reason, when reason is not null, says why without naming
-// the file: "not a regular file (device)", or the system's cause such as "No space left on device".
+// node): fwNotRegularFile. A file this process may not write is not replaced either, although the
+// folder would allow the rename: fwCannotOpen. On failure *reason, when reason is not null, says
+// why without naming the file: "not a regular file (device)", or the system's cause such as
+// "Permission denied" or "No space left on device".
 TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data,
                                     std::string* reason = nullptr);
 

@@ -1,6 +1,7 @@
 // Turns the MIDI service's "port added" and "port removed" notifications, and its "notices were
-// lost" one, into one port-list refresh, 2000 ms after the last notification of a burst. Without a notification client it polls
-// every 10000 ms instead. Owned by the MIDI manager; everything here runs on the message thread.
+// lost" one, into one port-list refresh, 2000 ms after the last notification of a burst. Without a
+// notification client it polls every 10000 ms instead. Owned by the MIDI manager; everything here
+// runs on the message thread.
 #pragma once
 
 #include "core/TrTimer.h"

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
+#include <grp.h>
 #include <pwd.h>
 #include <set>
 #include <sys/file.h>
@@ -24,95 +26,43 @@ std::set<std::string> Names(const TempFolder& dir)
     return names;
 }
 
+const uid_t Nobody = 65534;
+
+// Runs body in a child process that ends after a minute at most, and waits for it unless told not
+// to: the child's pid and its wait status, which is 0 when body returned and none of the test's
+// expectations failed.
+std::pair<pid_t, int> InChild(const std::function<void()>& body, bool wait = true)
+{
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(60);
+        body();
+        fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = -1;
+    if (wait)
+        waitpid(pid, &status, 0);
+    return {pid, status};
+}
+
 // The pid of a process that has ended.
 pid_t DeadPid()
 {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(0);
-    waitpid(pid, nullptr, 0);
-    return pid;
+    return InChild([] {}).first;
 }
 
 // Starts writing `bytes` bytes to file in a process that is killed halfway, as by a crash: the
 // system ends it when the file outgrows its size limit. Its pid, or 0 when it was not killed so.
 pid_t KilledWriter(const std::string& file, size_t bytes)
 {
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const auto [pid, status] = InChild([&] {
+        ScopedFileSizeLimit limit(4096);
         signal(SIGXFSZ, SIG_DFL);
-        rlimit limit;
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &limit);
         Tr::WriteFileReplacing(file, std::string(bytes, 'k'));
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    });
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ ? pid : 0;
-}
-
-// A process that lives until released (at most a minute), holding a lock on `locked` when that is
-// not empty, as a writer holds its temporary file.
-class LiveProcess
-{
-public:
-    explicit LiveProcess(const std::string& locked = "")
-    {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            std::abort();
-        const char* path = locked.empty() ? nullptr : locked.c_str();
-        fflush(nullptr);
-        FPid = fork();
-        if (FPid == 0) {
-            alarm(60);
-            // Nothing else is kept open, so that another such process ends when it is released.
-            for (int fd = 3; fd < 1024; ++fd)
-                if (fd != ready[1] && fd != release[0])
-                    close(fd);
-            const int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-            char c = !path || (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
-            (void)!write(ready[1], &c, 1);
-            (void)!read(release[0], &c, 1);
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        FRelease = release[1];
-        char c = 'n';
-        FReady = read(ready[0], &c, 1) == 1 && c == 'y';
-        close(ready[0]);
-    }
-    ~LiveProcess() { release(); }
-    LiveProcess(const LiveProcess&) = delete;
-    LiveProcess& operator=(const LiveProcess&) = delete;
-
-    pid_t pid() const { return FPid; }
-    bool ready() const { return FReady; }
-    void release()
-    {
-        if (FRelease < 0)
-            return;
-        close(FRelease);
-        FRelease = -1;
-        waitpid(FPid, nullptr, 0);
-    }
-
-private:
-    pid_t FPid = -1;
-    int FRelease = -1;
-    bool FReady = false;
-};
-
-// The name a temporary file would have if process `to` had written it instead of process `from`.
-std::string WrittenBy(std::string name, pid_t from, pid_t to)
-{
-    const std::string was = "-" + std::to_string(from) + "-";
-    const size_t at = name.find(was);
-    return at == std::string::npos ? "" : name.replace(at, was.size(), "-" + std::to_string(to) + "-");
 }
 
 } // namespace
@@ -174,16 +124,13 @@ TEST(Files, WholeFileReadsAndTheirErrorTexts)
     TempFolder dir;
     int size = -1;
     std::string error;
-    TempFolder::writeFile(dir / "bytes", std::string("a\0b\xff", 4));
-    void* data = Tr::getMemoryMappedFile(dir / "bytes", size, &error);
-    ASSERT_NE(data, nullptr) << error;
-    EXPECT_EQ(std::string((const char*)data, (size_t)size), std::string("a\0b\xff", 4));
-    Tr::freeMemoryMappedFile(data);
-    TempFolder::writeFile(dir / "empty", "");
-    data = Tr::getMemoryMappedFile(dir / "empty", size, &error);
-    ASSERT_NE(data, nullptr) << error;
-    EXPECT_EQ(size, 0);
-    Tr::freeMemoryMappedFile(data);
+    for (const std::string& bytes : {std::string("a\0b\xff", 4), std::string()}) {
+        TempFolder::writeFile(dir / "bytes", bytes);
+        void* data = Tr::getMemoryMappedFile(dir / "bytes", size, &error);
+        ASSERT_NE(data, nullptr) << error;
+        EXPECT_EQ(std::string((const char*)data, (size_t)size), bytes);
+        Tr::freeMemoryMappedFile(data);
+    }
 
     size = -1;
     EXPECT_EQ(Tr::getMemoryMappedFile(dir / "missing", size, &error), nullptr);
@@ -263,7 +210,7 @@ TEST(Files, OnlyRegularFilesAreReadOrReplacedAndNothingWaits)
     EXPECT_EQ(TempFolder::readFile(sparse), "") << "a regular file is still emptied";
 }
 
-TEST(Files, ReplacingWritesFollowLinksToNothingAndFitLongNames)
+TEST(Files, ReplacingWritesGoThroughLinks)
 {
     TempFolder dir;
     const std::string absolute = dir / "absolute", relative = dir / "relative", chain = dir / "chain";
@@ -277,30 +224,78 @@ TEST(Files, ReplacingWritesFollowLinksToNothingAndFitLongNames)
     EXPECT_EQ(TempFolder::readFile(dir / "gone.syx"), "two") << "a chain of links, relative to each link's folder";
     for (const std::string& link : {absolute, relative, chain})
         EXPECT_TRUE(std::filesystem::is_symlink(link)) << link << " was replaced by a file";
+    EXPECT_EQ(dir.entryCount(), 6) << "no temporary file is left behind";
+}
 
-    // A name of the longest length there is: the temporary file beside it must still fit.
+TEST(Files, TheLongestNameCanBeReplaced)
+{
+    // The temporary file beside it must still fit.
+    TempFolder dir;
     const std::string longest = dir / std::string(251, 'n') + ".syx";
     EXPECT_EQ(Tr::WriteFileReplacing(longest, "first"), Tr::fwOk);
     EXPECT_EQ(Tr::WriteFileReplacing(longest, "second"), Tr::fwOk);
     EXPECT_EQ(TempFolder::readFile(longest), "second");
-    EXPECT_EQ(dir.entryCount(), 7) << "no temporary file is left behind";
+    EXPECT_EQ(dir.entryCount(), 1) << "no temporary file is left behind";
+}
 
-    std::string reason;
+TEST(Files, AReplacingWriteThatCannotBeginSaysWhy)
+{
+    TempFolder dir;
+    TempFolder::writeFile(dir / "file", "");
     std::filesystem::create_symlink("loop", dir / "loop");
-    EXPECT_EQ(Tr::WriteFileReplacing(dir / "loop", "x", &reason), Tr::fwCannotOpen);
-    EXPECT_EQ(reason, "Too many levels of symbolic links");
+    const std::pair<std::string, std::string> refused[] = {{dir / "loop", "Too many levels of symbolic links"},
+        {dir / std::string(256, 'n'), "File name too long"}, {dir / "file/inner", "Not a directory"}};
+    for (const auto& [path, why] : refused) {
+        std::string reason;
+        EXPECT_EQ(Tr::WriteFileReplacing(path, "x", &reason), Tr::fwCannotOpen) << path;
+        EXPECT_EQ(reason, why);
+    }
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "loop"));
-    EXPECT_EQ(Tr::WriteFileReplacing(dir / std::string(256, 'n'), "x", &reason), Tr::fwCannotOpen);
-    EXPECT_EQ(reason, "File name too long");
-    EXPECT_EQ(Tr::WriteFileReplacing(longest + "/inner", "x", &reason), Tr::fwCannotOpen);
-    EXPECT_EQ(reason, "Not a directory");
+    EXPECT_EQ(dir.entryCount(), 2);
+}
+
+TEST(Files, AReplacingWriteThatFailsKeepsTheOldFile)
+{
+    TempFolder dir;
+    const std::string file = dir / "bank.syx";
+    TempFolder::writeFile(file, "old");
+    std::string reason;
     {
         ScopedFileSizeLimit fullDisk(4);
-        EXPECT_EQ(Tr::WriteFileReplacing(longest, "too long", &reason), Tr::fwCannotWrite);
-        EXPECT_EQ(reason, "File too large");
+        EXPECT_EQ(Tr::WriteFileReplacing(file, "too long", &reason), Tr::fwCannotWrite);
     }
-    EXPECT_EQ(TempFolder::readFile(longest), "second");
-    EXPECT_EQ(dir.entryCount(), 8);
+    EXPECT_EQ(reason, "File too large");
+    EXPECT_EQ(TempFolder::readFile(file), "old");
+    EXPECT_EQ(dir.entryCount(), 1) << "no temporary file is left behind";
+}
+
+TEST(Files, AFileOnlyWhoMayWriteItIsReplaced)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can run a check as another user";
+    TempFolder dir;
+    const std::string file = dir / "bank.syx";
+    TempFolder::writeFile(file, "old");
+    std::filesystem::create_symlink("bank.syx", dir / "link.syx");
+    // Nobody owns the folder too: he may rename another file over his protected one, but not write it.
+    ASSERT_EQ(chmod(file.c_str(), 0444) | chown(file.c_str(), Nobody, Nobody), 0);
+    ASSERT_EQ(chown(dir.path().c_str(), Nobody, Nobody), 0);
+    const int status = InChild([&] {
+        ASSERT_EQ(setgroups(0, nullptr) | setgid(Nobody) | setuid(Nobody), 0);
+        for (const std::string& path : {file, dir / "link.syx"}) {
+            std::string reason;
+            EXPECT_EQ(Tr::WriteFileReplacing(path, "new", &reason), Tr::fwCannotOpen) << path;
+            EXPECT_EQ(reason, "Permission denied");
+        }
+        EXPECT_EQ(Tr::WriteFileReplacing(dir / "free.syx", "new"), Tr::fwOk) << "a file he may write";
+    }).second;
+    EXPECT_EQ(status, 0) << "a check as nobody failed";
+    EXPECT_EQ(TempFolder::readFile(file), "old");
+    EXPECT_EQ(dir.entryCount(), 3) << "no temporary file is left behind";
+
+    EXPECT_EQ(Tr::WriteFileReplacing(file, "root's"), Tr::fwOk) << "root may write anything, in place too";
+    EXPECT_EQ(TempFolder::readFile(file), "root's");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0444)) << "the mode is kept";
 }
 
 TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
@@ -313,38 +308,43 @@ TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
     ASSERT_GT(deadOther, 0);
     const std::set<std::string> leftBehind = Names(dir);
     ASSERT_EQ(leftBehind.size(), 3u) << "each killed write left one temporary file";
+    const std::string mark = "-" + std::to_string(dead) + "-";
     std::string left, otherLeft;
     for (const std::string& name : leftBehind)
-        (name.find("-" + std::to_string(dead) + "-") != std::string::npos ? left : otherLeft) = name;
+        (name.find(mark) != std::string::npos ? left : otherLeft) = name;
     ASSERT_NE(left, "");
+    // The name the temporary file would have if process pid had written it.
+    const auto writtenBy = [&](pid_t pid) { return left.substr(0, left.find(mark) + 1) + std::to_string(pid) + "-0"; };
     EXPECT_LE(left.size(), 48u) << "a short name: " << left;
     EXPECT_EQ(std::filesystem::file_size(dir / left), 4096u);
 
     // What is no stale temporary file of settings.ini stays: a live writer's, one still locked by
     // its writer (a process this one cannot see), another file's, and the user's own things.
-    LiveProcess live;
-    ASSERT_TRUE(live.ready());
-    const std::string liveOne = WrittenBy(left, dead, live.pid()), lockedOne = WrittenBy(left, dead, DeadPid()),
-                      linkOne = WrittenBy(left, dead, DeadPid()), folderOne = WrittenBy(left, dead, DeadPid()),
-                      earlier = "settings.ini.tmp-" + std::to_string(DeadPid()) + "-3";
-    for (const std::string& name : {liveOne, lockedOne, left + "x", "x" + left, earlier + "x", earlier})
+    const pid_t live = InChild(pause, false).first;
+    ASSERT_GT(live, 0);
+    const std::string liveOne = writtenBy(live), lockedOne = writtenBy(DeadPid()),
+                      linkOne = writtenBy(DeadPid()), folderOne = writtenBy(DeadPid()),
+                      userOne = "settings.ini.tmp-" + std::to_string(DeadPid()) + "-1";
+    for (const std::string& name : {liveOne, lockedOne, left + "x", "x" + left, userOne})
         TempFolder::writeFile(dir / name, "partial");
     TempFolder::writeFile(dir / "precious", "mine");
     std::filesystem::create_symlink("precious", dir / linkOne);
     ASSERT_TRUE(Tr::ForceDirectories(dir / folderOne));
-    LiveProcess writer(dir / lockedOne);
-    ASSERT_TRUE(writer.ready());
+    // Locks are held by the open file, not the process: this one stands in for the unseen writer.
+    const int writer = open((dir / lockedOne).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(writer, LOCK_EX | LOCK_NB), 0);
 
     EXPECT_EQ(Tr::WriteFileReplacing(file, "new"), Tr::fwOk);
     std::set<std::string> expected = leftBehind;
     expected.erase(left);
-    expected.insert({liveOne, lockedOne, left + "x", "x" + left, earlier + "x", "precious", linkOne, folderOne});
-    EXPECT_EQ(Names(dir), expected) << "the stale temporary files of this and earlier versions go";
+    expected.insert({liveOne, lockedOne, left + "x", "x" + left, userOne, "precious", linkOne, folderOne});
+    EXPECT_EQ(Names(dir), expected) << "only the stale temporary files of this file go";
     EXPECT_EQ(TempFolder::readFile(dir / "precious"), "mine");
     EXPECT_EQ(TempFolder::readFile(file), "new");
 
-    live.release();
-    writer.release();
+    kill(live, SIGKILL);
+    waitpid(live, nullptr, 0);
+    close(writer);
     EXPECT_EQ(Tr::WriteFileReplacing(file, "newer"), Tr::fwOk);
     expected.erase(liveOne);
     expected.erase(lockedOne);
