@@ -68,7 +68,8 @@ public:
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);
     // False when the user cancels the question about unsaved changes, or chose to save and the
-    // edits were not saved (save dialog cancelled, overwrite declined, write failed). canQuit asks the same, then writes the settings ini (a box says when it cannot).
+    // edits were not saved (save dialog cancelled, overwrite declined, write failed). canQuit asks
+    // the same, then writes the settings ini (a box says when it cannot).
     bool saveQuestion();
 
     // ---- SEND ----

@@ -33,10 +33,11 @@ constexpr int sendWaitMs = 5000;
 // be written when that is another one.
 bool confirmOverwrite(const std::string& path)
 {
-    const juce::String message = TRANS("There's already a file called: FLNM").replace("FLNM", juce::String::fromUTF8(path.c_str()))
-                                 + "\n\n" + TRANS("Are you sure you want to overwrite it?");
-    return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::WarningIcon, TRANS("File already exists"), message,
-                                              TRANS("Overwrite"), TRANS("Cancel"), nullptr, nullptr);
+    const juce::String message =
+        TRANS("There's already a file called: FLNM").replace("FLNM", juce::String::fromUTF8(path.c_str())) + "\n\n"
+        + TRANS("Are you sure you want to overwrite it?");
+    return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::WarningIcon, TRANS("File already exists"),
+                                              message, TRANS("Overwrite"), TRANS("Cancel"), nullptr, nullptr);
 }
 
 // Frees a buffer of Tr::getMemoryMappedFile.
