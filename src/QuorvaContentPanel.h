@@ -58,8 +58,9 @@ public:
     // Reads one .syx file into the editor; throws Tr::Exception and leaves the editor as it was
     // when the file cannot be read or is no settings message.
     void load(const juce::String& path);
-    // SAVE: asks for the file (".syx" is appended when missing). False only when the file could
-    // not be written (the error box was shown); a cancelled question is no failure.
+    // SAVE: asks for the file (".syx" is appended when missing, after the same overwrite question
+    // about that file when it exists). True once the file is written; false when the user cancelled
+    // or declined the overwrite, or the write failed (the error box was shown).
     bool save();
     // Writes the 546 bytes to path, replacing the file only once they are all on disk; throws
     // Tr::Exception("file write error: " and the cause) and leaves any old file as it was on failure.
@@ -67,7 +68,8 @@ public:
     // Loads a file of the resources folder; it never becomes the current file.
     void loadFromResource(const juce::String& name);
     // False when the user cancels the question about unsaved changes, or chose to save and the
-    // save failed. canQuit asks the same, then writes the settings ini (a box says when it cannot).
+    // edits were not saved (save dialog cancelled, overwrite declined, write failed). canQuit asks
+    // the same, then writes the settings ini (a box says when it cannot).
     bool saveQuestion();
 
     // ---- SEND ----
@@ -123,7 +125,7 @@ private:
     void unchange(bool enable);
     void updateTitle();
     // Asks whether to save unsaved changes (and saves on yes); false when the user cancelled or
-    // the save failed.
+    // the edits were not saved.
     bool askToSaveChanges();
     // The folder a file question starts in when no file is current.
     std::string initialDialogPath(bool createFolder);

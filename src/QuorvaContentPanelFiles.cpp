@@ -29,6 +29,17 @@ const char* const filePatterns = "*.syx";
 const char* const fileTypeName = "Quorva Settings File";
 constexpr int sendWaitMs = 5000;
 
+// The file dialog asks this about the name as typed; the same question covers the file that will
+// be written when that is another one.
+bool confirmOverwrite(const std::string& path)
+{
+    const juce::String message =
+        TRANS("There's already a file called: FLNM").replace("FLNM", juce::String::fromUTF8(path.c_str())) + "\n\n"
+        + TRANS("Are you sure you want to overwrite it?");
+    return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::WarningIcon, TRANS("File already exists"),
+                                              message, TRANS("Overwrite"), TRANS("Cancel"), nullptr, nullptr);
+}
+
 // Frees a buffer of Tr::getMemoryMappedFile.
 struct MappedFileFree
 {
@@ -196,10 +207,10 @@ bool QuorvaContentPanel::askToSaveChanges()
     if (!changed)
         return true;
     unsigned char cancelled = 0;
-    // A cancelled save dialog still goes on; a save that failed does not, or the edits would be
-    // lost right after their error box.
-    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled) && !save())
-        return false;
+    // After Yes only edits that are on disk let the quit, open or drop go on: a save dialog
+    // cancelled, an overwrite declined or a failed save keep them, as Cancel does.
+    if (JuceUtils::Confirm(saveChangesQuestion, &cancelled))
+        return save();
     return cancelled == 0;
 }
 
@@ -265,13 +276,14 @@ void QuorvaContentPanel::load()
 
 bool QuorvaContentPanel::save()
 {
-    std::string path = Tr::askUserForFileDialog(
+    const std::string chosen = Tr::askUserForFileDialog(
         "Save a Quorva MIDI 2 File", "Select a file to overwrite, or type in a new file name:", filePatterns,
         fileTypeName, initialDialogPath(true), true);
-    if (path.empty())
-        return true;
-    if (!Tr::StrEndsWith(path, fileExtension))
-        path += fileExtension;
+    if (chosen.empty())
+        return false;
+    const std::string path = Tr::StrEndsWith(chosen, fileExtension) ? chosen : chosen + fileExtension;
+    if (path != chosen && Tr::FileExists(path) && !confirmOverwrite(path))
+        return false;
     try
     {
         save(juce::String::fromUTF8(path.c_str()));

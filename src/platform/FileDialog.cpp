@@ -23,9 +23,15 @@ std::string askUserForFileDialog(const std::string& title, const std::string& in
 
     const int flags = (save ? juce::FileBrowserComponent::saveMode : juce::FileBrowserComponent::openMode)
                       | juce::FileBrowserComponent::canSelectFiles;
+    // The toolkit's default look draws the box's title, its instructions and the file name's label
+    // in white, which vanishes on the box's white background.
+    juce::LookAndFeel_V4 look;
+    look.setColour(juce::FileChooserDialogBox::titleTextColourId, juce::Colours::black);
+    look.setColour(juce::Label::textColourId, juce::Colours::black);
     juce::FileBrowserComponent browser(flags, initial, filter.get(), nullptr);
     juce::FileChooserDialogBox box(juce::String(title), juce::String(instructions), browser, save,
                                    juce::Colours::white);
+    box.setLookAndFeel(&look);
     if (!box.show(0, 0))
         return std::string();
     return browser.getSelectedFile(0).getFullPathName().toStdString();

@@ -10,12 +10,45 @@
 
 namespace {
 
-using EditorFiles = PanelTest;
 using Texts = std::vector<std::string>;
 
 const std::string saveQuestion = "Confirm: You have made changes to the settings.\nDo you want to save them?";
 const std::string titled = "Quorva MIDI 2 - v1.0", saveAt = "Save a Quorva MIDI 2 File (save) at ",
                   openAt = "Open a Quorva MIDI 2 File (open) at ";
+
+std::string overwriteQuestion(const std::string& path)
+{
+    return "File already exists: There's already a file called: " + path + "\n\nAre you sure you want to overwrite it?";
+}
+
+class EditorFiles : public PanelTest
+{
+protected:
+    // Every answer to the unsaved-changes question that leaves the edits unsaved: Cancel, and after
+    // Yes a cancelled save dialog, a declined overwrite of `existing` (typed without its ".syx") and
+    // a failed write. Each stops `ask` (OPEN, a drop, the close button) and keeps edits and file.
+    void expectEditsKept(const std::function<void()>& ask, const std::string& saveDir, const std::string& existing)
+    {
+        const Bytes edited = message(), old = readBytes(existing);
+        const std::string shown = title(), saveDialog = saveAt + saveDir;
+        const std::tuple<Texts, Texts, rlim_t> cases[] = {   // answers, boxes seen, file size limit
+            {{"Cancel"}, {saveQuestion}, RLIM_INFINITY},
+            {{"Yes", ""}, {saveQuestion, saveDialog}, RLIM_INFINITY},
+            {{"Yes", existing.substr(0, existing.size() - 4), "Cancel"}, {saveQuestion, saveDialog, overwriteQuestion(existing)}, RLIM_INFINITY},
+            {{"Yes", existing, "OK"}, {saveQuestion, saveDialog, "Error: Error saving file '" + existing + "':\nfile write error: File too large"}, 100},
+        };
+        for (const auto& [answers, seen, sizeLimit] : cases) {
+            ScopedFileSizeLimit limit(sizeLimit);
+            ModalAnswers modal(answers);
+            ask();
+            EXPECT_EQ(modal.seen(), seen);
+            EXPECT_EQ(message(), edited) << "after " << seen.back();
+            EXPECT_EQ(title(), shown);
+            EXPECT_FALSE(quitRequested());
+        }
+        EXPECT_EQ(readBytes(existing), old);
+    }
+};
 
 // The defaults with a recognisable change, as a file another session saved.
 Bytes otherSettings(int stepCount)
@@ -76,7 +109,13 @@ TEST_F(EditorFiles, SaveWritesThe546BytesTheTitleFollowsAndAFailureKeepsTheOldFi
         click("saveButton");
         EXPECT_EQ(answers.seen(), Texts{saveAt + files.path()}) << "at the current file";
     }
-    EXPECT_EQ(title(), titled + " - mine.SYX.syx *") << "a cancelled save changes nothing";
+    {
+        ModalAnswers answers({files / "mine.SYX", "Cancel"});
+        click("saveButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveAt + files.path(), overwriteQuestion(mine)})) << "about the file to be written";
+    }
+    EXPECT_EQ(readBytes(mine), old);
+    EXPECT_EQ(title(), titled + " - mine.SYX.syx *") << "a cancelled save or overwrite changes nothing";
 
     {
         ScopedFileSizeLimit fullDisk(100);
@@ -135,13 +174,6 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     start();
     const std::string a = writeFile("a.syx", otherSettings(5)), b = writeFile("b.syx", otherSettings(6));
     pick("stepCountCombo", "16 Steps");
-    const Bytes edited = message();
-    {
-        ModalAnswers answers({"Cancel"});
-        click("openButton");
-        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
-    }
-    EXPECT_EQ(message(), edited) << "Cancel stops the open before the file question";
     {
         ModalAnswers answers({"No", a});
         click("openButton");
@@ -153,31 +185,14 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     EXPECT_EQ(combo("stepCountCombo").getText(), "5 Steps");
     EXPECT_EQ(title(), titled + " - a.syx");
 
-    // Yes: the save question comes first; a cancelled save still goes on to the open.
+    // Yes opens only once the edits are saved.
     pick("stepCountCombo", "3 Steps");
-    {
-        ModalAnswers answers({"Yes", "", b});
-        click("openButton");
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), openAt + files.path()}));
-    }
-    EXPECT_EQ(readBytes(a), otherSettings(5)) << "the save was cancelled";
-    EXPECT_EQ(message(), otherSettings(6));
-    EXPECT_EQ(title(), titled + " - b.syx");
-
-    pick("stepCountCombo", "4 Steps");
     const Bytes toSave = message();
+    expectEditsKept([&] { click("openButton"); }, files.path(), b);
     {
-        ScopedFileSizeLimit fullDisk(100);
-        ModalAnswers answers({"Yes", b, "OK"});
+        ModalAnswers answers({"Yes", files / "b", "Overwrite", a});
         click("openButton");
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), "Error: Error saving file '" + b + "':\nfile write error: File too large"}))
-            << "a save that failed stops the open";
-    }
-    EXPECT_EQ(message(), toSave);
-    EXPECT_EQ(title(), titled + " - b.syx *");
-    {
-        ModalAnswers answers({"Yes", b, a});
-        click("openButton");
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + files.path(), overwriteQuestion(b), openAt + files.path()}));
     }
     EXPECT_EQ(readBytes(b), toSave) << "Yes saved the changes over b.syx";
     EXPECT_EQ(message(), otherSettings(5));
@@ -241,19 +256,7 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
     EXPECT_EQ(title(), titled + " - first.bin");
 
     pick("stepCountCombo", "2 Steps");
-    {
-        ModalAnswers answers({"Cancel"});
-        drop(second);
-        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
-    }
-    EXPECT_EQ(title(), titled + " - first.bin *");
-    {
-        ScopedFileSizeLimit fullDisk(100);
-        ModalAnswers answers({"Yes", files / "full.syx", "OK"});
-        drop(second);
-        EXPECT_EQ(answers.pending(), 0u);
-    }
-    EXPECT_EQ(title(), titled + " - first.bin *") << "a save that failed stops the drop";
+    expectEditsKept([&] { drop(second); }, files.path(), second);
     {
         ModalAnswers answers({"No"});
         drop(second);
@@ -354,32 +357,17 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeS
     }
     EXPECT_NE(TempFolder::readFile(iniPath()).find("[Current]"), std::string::npos) << "a missing settings file is made";
     pick("stepCountCombo", "8 Steps");
-    {
-        ModalAnswers answers({"Cancel"});
-        window->closeButtonPressed();
-        EXPECT_EQ(answers.seen(), Texts{saveQuestion});
-    }
-    EXPECT_FALSE(quitRequested()) << "Cancel keeps the window";
+    expectEditsKept([&] { window->closeButtonPressed(); }, documentsDir(), writeFile("kept.syx", otherSettings(4)));
     EXPECT_TRUE(window->isVisible());
-    const std::string full = files / "full.syx";
-    {
-        ScopedFileSizeLimit fullDisk(100);
-        ModalAnswers answers({"Yes", full, "OK"});
-        window->closeButtonPressed();
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(), "Error: Error saving file '" + full + "':\nfile write error: File too large"}));
-    }
-    EXPECT_FALSE(quitRequested()) << "a save that failed keeps the window and the edits";
-    EXPECT_EQ(title(), titled + " *");
 
     // A file where the settings folder belongs: the settings cannot be written, which the box says
     // while the window still stands.
     std::filesystem::remove_all(Tr::ExtractFileDir(iniPath()));
     TempFolder::writeFile(Tr::ExtractFileDir(iniPath()), "not a folder");
     {
-        ModalAnswers answers({"Yes", "", "OK"});   // a cancelled save: the program still quits
+        ModalAnswers answers({"No", "OK"});
         window->closeButtonPressed();
-        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, saveAt + documentsDir(),
-                                         "Error: The settings could not be saved:\nCannot write to file: " + iniPath() + ": Not a directory"}));
+        EXPECT_EQ(answers.seen(), (Texts{saveQuestion, "Error: The settings could not be saved:\nCannot write to file: " + iniPath() + ": Not a directory"}));
     }
     EXPECT_TRUE(quitRequested());
 }

@@ -50,6 +50,15 @@ TEST(FileDialog, ReturnsTheChosenPathOrNothing)
     const auto saveAsNew = [](juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser) {
         EXPECT_TRUE(browser.isSaveMode());
         EXPECT_EQ(box.getName(), "Save settings");
+        // Title, instructions and the file name's label stand out from the box's white background.
+        EXPECT_EQ(box.getBackgroundColour(), juce::Colours::white);
+        juce::Array<juce::Colour> texts{box.getLookAndFeel().findColour(juce::FileChooserDialogBox::titleTextColourId)};
+        for (auto* child : browser.getChildren())
+            if (auto* label = dynamic_cast<juce::Label*>(child))
+                texts.add(label->findColour(juce::Label::textColourId));
+        EXPECT_EQ(texts.size(), 2) << "the title and the one label";
+        for (const juce::Colour& text : texts)
+            EXPECT_LT(text.getPerceivedBrightness(), 0.3f) << text.toDisplayString(true);
         browser.setFileName("new.syx");
         box.exitModalState(1);
     };
