@@ -4,6 +4,7 @@
 #include "core/TrIniFile.h"
 #include "core/TrStringList.h"
 #include "midi/MidiAlias.h"
+#include "midi/MidiRouter.h"
 #include "midi/MidiUtil.h"
 
 using namespace ManagerTesting;
@@ -58,17 +59,24 @@ TEST(MidiManagerLife, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
     });
 }
 
-TEST(MidiManagerDeathTest, AskingAfterShutdownIsFatal)
+// Each singleton of the MIDI library exists once per process: asking for it after the shutdown is fatal.
+TEST(MidiSingletonsDeathTest, AskingAfterShutdownIsFatal)
 {
-    EXPECT_DEATH(
-        {
-            juce::ScopedJuceInitialiser_GUI juceInit;
-            TestMidi::ForgetRegisteredBackEnds();
-            Tr::MidiManager::instance();
-            Tr::VuskSystem::shutdown();
-            Tr::MidiManager::instance();
-        },
-        "failed assertion `FALSE'");
+    const std::pair<void (*)(), const char*> singletons[] = {
+        {[] { Tr::MidiManager::instance(); }, "failed assertion `FALSE'"},
+        {[] { Tr::TMidiAliasManager::instance(); }, "MidiAlias\\.cpp:[0-9]+: failed assertion `FALSE'"},
+        {[] { Tr::TMidiRouter::instance(); }, "MidiRouter\\.cpp:[0-9]+: failed assertion `FALSE'"},
+    };
+    for (const auto& [ask, dies] : singletons)
+        EXPECT_DEATH(
+            {
+                juce::ScopedJuceInitialiser_GUI juceInit;
+                TestMidi::ForgetRegisteredBackEnds();
+                ask();
+                Tr::VuskSystem::shutdown();
+                ask();
+            },
+            dies);
 }
 
 TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
