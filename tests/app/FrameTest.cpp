@@ -3,14 +3,13 @@
 #include "PanelHarness.h"
 #include "QuorvaApplication.h"
 #include "core/TrException.h"
+#include "midi/FreshProcess.h"
 #include "platform/SystemQuitSignals.h"
 
 #include <csignal>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 
 extern char** environ;
 
@@ -88,8 +87,8 @@ std::string writeSettingsIni(const ScopedHome& home, const std::string& text)
 const char* const kMovedProgram = "QUORVA_TEST_AS_MOVED_PROGRAM";
 
 // Runs this test once more in a child process that takes itself for `program` (the toolkit knows
-// the program's path only from how it was started); returns the child's exit status, or -1 when it
-// did not end within a minute, and leaves its output in `log`.
+// the program's path only from how it was started); returns what WaitForExit does after a minute at
+// most, and leaves the child's output in `log`.
 int runThisTestAs(const std::string& program, const std::string& log)
 {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -104,18 +103,10 @@ int runThisTestAs(const std::string& program, const std::string& log)
     const bool started = posix_spawn(&pid, "/proc/self/exe", &io, nullptr, argv, environ) == 0;
     unsetenv(kMovedProgram);
     posix_spawn_file_actions_destroy(&io);
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; started && !ended && waited <= 60000; waited += 20) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended)
-            usleep(20000);
-    }
-    if (started && !ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = started ? WaitForExit(pid, 60000) : -1;
+    if (started)
+        StopChild(pid);
+    return status;
 }
 
 } // namespace

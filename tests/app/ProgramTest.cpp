@@ -1,11 +1,12 @@
 // Starts the program itself.
 #include "core/TempFolder.h"
+#include "core/WaitUntil.h"
+#include "midi/FreshProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <chrono>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
@@ -14,12 +15,12 @@
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 const char* const kProgram = QUORVA_BINARY_DIR "/src/QuorvaMidi2";
 const char* const kIniName = ".Quorva Tindral/QuorvaMidi2.vzrs";
@@ -28,11 +29,7 @@ const char* const kIniName = ".Quorva Tindral/QuorvaMidi2.vzrs";
 struct ScopedFd
 {
     int fd;
-    ~ScopedFd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
+    ~ScopedFd() { if (fd >= 0) close(fd); }
 };
 
 // The program's single-instance lock, which the toolkit keeps in /var/tmp or /tmp.
@@ -275,33 +272,11 @@ pid_t startProgram(const std::string& home, const Launch& launch = {})
     return pid;
 }
 
-// Waits up to ms (in 20 ms steps) for the process to end: its exit status, 128 + the signal that
-// ended it, or -1 while it runs.
-int waitForExit(pid_t pid, int ms)
-{
-    for (int status = 0;; ms -= 20, usleep(20000)) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (ms <= 0)
-            return -1;
-    }
-}
-
 // Whether the child has ended; it is left to be waited for.
 bool hasEnded(pid_t pid)
 {
     siginfo_t info {};
     return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
-// Ends the process unless it has ended (and was waited for) already: only a child still running
-// is killed, never a process that took over the id of one waited for.
-void stop(pid_t pid)
-{
-    if (waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
 }
 
 // Waits until nobody holds the single-instance lock; false at end. A holder seen meanwhile is
@@ -338,12 +313,12 @@ Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int 
             return {0, false, "cannot start a process"};
         int status = -1;
         pid_t holder = 0;
-        while ((holder = lockHolder()) != pid && (status = waitForExit(pid, 0)) == -1 && Clock::now() < end)
+        while ((holder = lockHolder()) != pid && (status = WaitForExit(pid, 0)) == -1 && Clock::now() < end)
             usleep(20000);
         if (holder == pid)
             return {pid, false, ""};
         if (status == -1) {
-            stop(pid);
+            StopChild(pid);
             break;
         }
         // Status 0 is a second instance: another copy took the lock since the look. Any other
@@ -361,40 +336,27 @@ Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int 
 
 } // namespace
 
-TEST(Program, WithoutADisplayItSaysSoAndEnds)
+// Without a display the program says so and ends, also when "Language.ini" is a pipe: the
+// translations are read while the globals are built, before main, and must not wait for a writer.
+TEST(Program, WithoutADisplayItSaysSoAndEndsEvenWithAPipeAsLanguageIni)
 {
-    FILE* pipe = popen((std::string("DISPLAY=:54321 '") + kProgram + "' 2>&1").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << "the program must end by itself, not by a signal";
-    EXPECT_NE(WEXITSTATUS(status), 0);
-    EXPECT_NE(output.find("no display"), std::string::npos) << output;
-    EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
-}
-
-TEST(Program, APipeAsLanguageIniIsNotWaitedForBeforeMain)
-{
-    // The translations are read while the globals are built, before main: without a display the
-    // program must still get as far as saying so.
-    TempFolder dir;
-    const std::string language = dir / "Language.ini";
-    ASSERT_EQ(mkfifo(language.c_str(), 0666), 0);
-    Launch launch;
-    launch.display = ":54321";
-    launch.folder = dir.path();
-    launch.errors = dir / "output.txt";
-    const pid_t pid = startProgram(dir.path(), launch);
-    ASSERT_GT(pid, 0);
-    const int status = waitForExit(pid, 30000);
-    if (status == -1)
-        stop(pid);
-    EXPECT_EQ(status, 1) << "-1: the program still waits for a writer of Language.ini";
-    EXPECT_NE(TempFolder::readFile(launch.errors).find("no display"), std::string::npos)
-        << TempFolder::readFile(launch.errors);
+    for (const bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "Language.ini is a pipe" : "no Language.ini");
+        TempFolder dir;
+        ASSERT_TRUE(!pipe || mkfifo((dir / "Language.ini").c_str(), 0666) == 0);
+        Launch launch;
+        launch.display = ":54321";
+        launch.folder = dir.path();
+        launch.errors = dir / "output.txt";
+        const pid_t pid = startProgram(dir.path(), launch);
+        ASSERT_GT(pid, 0);
+        const int status = WaitForExit(pid, 30000);
+        StopChild(pid);
+        EXPECT_EQ(status, 1) << "-1: still running, waiting for a writer of Language.ini; above 128: ended by a signal";
+        const std::string output = TempFolder::readFile(launch.errors);
+        EXPECT_NE(output.find("no display"), std::string::npos) << output;
+        EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
+    }
 }
 
 // The tests below would pass unseen if a program that cannot start counted as one already running.
@@ -433,7 +395,7 @@ TEST(Program, StartingItAloneTellsAFailedStartFromABusyLock)
     close(ready[0]);
     close(ready[1]);
     const Start start = told && locked ? startOnlyInstance(dir.path(), launch, 500) : Start {};
-    stop(holder);
+    StopChild(holder);
     if (!locked)
         GTEST_SKIP() << "another copy of the program holds the lock";
     EXPECT_TRUE(start.busy) << start.why;
@@ -451,9 +413,9 @@ TEST(Program, ASecondInstanceEndsAtOnce)
     ASSERT_GT(first.pid, 0) << first.why;
     const pid_t second = startProgram(home.path());
     ASSERT_GT(second, 0);
-    const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first.pid, 0);
-    stop(first.pid);
-    stop(second);
+    const int secondStatus = WaitForExit(second, 30000), firstStatus = WaitForExit(first.pid, 0);
+    StopChild(first.pid);
+    StopChild(second);
     EXPECT_EQ(secondStatus, 0) << "the second instance ends by itself, without an error";
     EXPECT_EQ(firstStatus, -1) << "the first instance goes on";
 }
@@ -471,15 +433,13 @@ TEST(Program, ASystemQuitSignalStillWritesTheSettings)
         if (start.busy)
             GTEST_SKIP() << start.why;
         ASSERT_GT(start.pid, 0) << start.why;
-        for (int waited = 0; quitSignal == SIGTERM && !showsWindow(start.pid) && waited < 30000; waited += 20)
-            usleep(20000);
-        if (quitSignal == SIGTERM && !showsWindow(start.pid)) {
-            stop(start.pid);
+        if (quitSignal == SIGTERM && !WaitUntil([&] { return showsWindow(start.pid); }, 30s, 20ms)) {
+            StopChild(start.pid);
             FAIL() << "the window never showed";
         }
         kill(start.pid, quitSignal);
-        const int status = waitForExit(start.pid, 30000);
-        stop(start.pid);
+        const int status = WaitForExit(start.pid, 30000);
+        StopChild(start.pid);
         EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
         const std::string ini = TempFolder::readFile(home / kIniName);
         for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
@@ -534,10 +494,10 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
             heldLock = heldLock || holder == pid;
             if (holder != 0 && holder != pid)
                 other = holder;
-            if ((status = waitForExit(pid, 0)) == -1)
+            if ((status = WaitForExit(pid, 0)) == -1)
                 usleep(5000);
         }
-        stop(pid);
+        StopChild(pid);
         ASSERT_TRUE(opened.revents & POLLIN) << "the program never opened Language.ini";
         const std::string ini = TempFolder::readFile(home / kIniName);
         // A second instance ends at once with status 0 and writes nothing: another copy of the
@@ -571,13 +531,11 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
         GTEST_SKIP() << start.why;
     ASSERT_GT(start.pid, 0) << start.why;
 
-    bool shown = false;
-    for (int waited = 0; !(shown = showsWindow(start.pid, launch.display.c_str())) && waited < 30000; waited += 20)
-        usleep(20000);
+    const bool shown = WaitUntil([&] { return showsWindow(start.pid, launch.display.c_str()); }, 30s, 20ms);
     const bool moved = shown && moveWindowOf(start.pid, launch.display.c_str(), 137, 91);
     display.end();
-    const int status = waitForExit(start.pid, 5000);
-    stop(start.pid);
+    const int status = WaitForExit(start.pid, 5000);
+    StopChild(start.pid);
 
     ASSERT_TRUE(moved) << (shown ? "the program did not answer after the move" : "the window never showed");
     EXPECT_EQ(status, 1) << "-1: still running 5 s after the display went";
