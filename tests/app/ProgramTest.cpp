@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string>
+#include <vector>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,6 +188,44 @@ bool moveWindowOf(pid_t pid, const char* display, int left, int top)
     return false;
 }
 
+// Which program the test starts, and with what around it.
+struct Launch
+{
+    std::string program = kProgram;            // looked for in PATH when it is a bare name
+    std::vector<std::string> arguments;
+    std::string display;                // "" keeps the test's own
+    std::string folder;                 // the working folder; "" keeps the test's
+    std::string errors = "/dev/null";   // where its stderr goes
+};
+
+// Starts the program with its HOME there ("": the test's) and its standard output discarded.
+pid_t startProgram(const std::string& home, const Launch& launch = {})
+{
+    std::vector<char*> argv {const_cast<char*>(launch.program.c_str())};
+    for (const std::string& argument : launch.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!home.empty())
+            setenv("HOME", home.c_str(), 1);
+        if (!launch.display.empty())
+            setenv("DISPLAY", launch.display.c_str(), 1);
+        // The program decides for itself what these signals do; the test runner may ignore them.
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        const int null = open("/dev/null", O_WRONLY);
+        const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (null < 0 || errors < 0 || (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0))
+            _exit(126);
+        dup2(null, 1);
+        dup2(errors, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 // An X server of the test's own, which it may end: Xvfb on a display number it picks itself.
 class PrivateDisplay
 {
@@ -196,17 +235,10 @@ public:
         int ends[2];
         if (pipe(ends) != 0)
             return;
-        FPid = fork();
-        if (FPid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            close(ends[0]);
-            const std::string fd = std::to_string(ends[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-                   (char*)nullptr);
-            _exit(127);
-        }
+        Launch xvfb;
+        xvfb.program = "Xvfb";
+        xvfb.arguments = {"-displayfd", std::to_string(ends[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"};
+        FPid = startProgram("", xvfb);
         close(ends[1]);
         // Xvfb writes its display number once it takes connections.
         pollfd readable {ends[0], POLLIN, 0};
@@ -228,10 +260,8 @@ public:
     // Kills the server, as a session's end takes it down.
     void end()
     {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
+        if (FPid > 0)
+            StopChild(FPid);
         FPid = -1;
     }
 
@@ -239,45 +269,6 @@ private:
     pid_t FPid = -1;
     std::string FName;
 };
-
-// Which program the test starts, and with what around it.
-struct Launch
-{
-    std::string program = kProgram;
-    std::string display;                // "" keeps the test's own
-    std::string folder;                 // the working folder; "" keeps the test's
-    std::string errors = "/dev/null";   // where its stderr goes
-};
-
-// Starts the program with its HOME there and its standard output discarded.
-pid_t startProgram(const std::string& home, const Launch& launch = {})
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("HOME", home.c_str(), 1);
-        if (!launch.display.empty())
-            setenv("DISPLAY", launch.display.c_str(), 1);
-        // The program decides for itself what these signals do; the test runner may ignore them.
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGHUP, SIG_DFL);
-        const int null = open("/dev/null", O_WRONLY);
-        const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (null < 0 || errors < 0 || (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0))
-            _exit(126);
-        dup2(null, 1);
-        dup2(errors, 2);
-        execl(launch.program.c_str(), launch.program.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    return pid;
-}
-
-// Whether the child has ended; it is left to be waited for.
-bool hasEnded(pid_t pid)
-{
-    siginfo_t info {};
-    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
 
 // Waits until nobody holds the single-instance lock; false at end. A holder seen meanwhile is
 // left in lastHolder.
@@ -474,12 +465,12 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
         ASSERT_GT(pid, 0);
         // The moment the file is opened the program is inside a static initialiser, before main.
         pollfd opened {watch.fd, POLLIN, 0};
-        for (int waited = 0; poll(&opened, 1, 20) == 0 && !hasEnded(pid) && waited < 30000; waited += 20) {
+        int status = -1;
+        for (int waited = 0; poll(&opened, 1, 20) == 0 && (status = WaitForExit(pid, 0)) == -1 && waited < 30000; waited += 20) {
         }
         if (opened.revents & POLLIN)
             kill(pid, SIGTERM);
         bool heldLock = false;
-        int status = -1;
         for (int waited = 0; status == -1 && waited < 30000; waited += 5) {
             const pid_t holder = lockHolder();
             heldLock = heldLock || holder == pid;

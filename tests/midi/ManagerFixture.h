@@ -62,12 +62,14 @@ class ManagerTest : public ::testing::Test
 protected:
     // Runs body in a fresh process (see FreshProcess.h) once the manager is made (suspended, lists
     // not yet built) and the scripted factory registered, as the back end's initializer does at
-    // start-up. The factory's cache runs on a manual clock.
-    void Fresh(const std::function<void()>& body)
+    // start-up. The factory's cache runs on a manual clock. beforeManager runs just before the
+    // manager is made.
+    void Fresh(const std::function<void()>& body, const std::function<void()>& beforeManager = [] {})
     {
         RunInFreshProcess([&] {
             juce::ScopedJuceInitialiser_GUI juceInit;
             TestMidi::ForgetRegisteredBackEnds();   // the real one registered itself before main
+            beforeManager();
             manager = Tr::MidiManager::instance();
             factory = new TestMidi::TestMidiFactory();
             factory->UseManualClock();

@@ -27,36 +27,32 @@ struct LoggingInitializer : Tr::MidiManagerInitializer
 };
 } // namespace
 
-TEST(MidiManagerLife, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
+TEST_F(ManagerTest, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
 {
-    RunInFreshProcess([] {
-        juce::ScopedJuceInitialiser_GUI juceInit;
-        TestMidi::ForgetRegisteredBackEnds();
-        auto* first = new LoggingInitializer("1");
-        for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
-            Tr::MidiManager::AddInitializer(i);
-        Tr::MidiManager* manager = Tr::MidiManager::instance();
-        EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
-        auto* factory = new TestMidi::TestMidiFactory();
-        manager->AddFactory(factory, 0);
-        factory->AddPort(0, "Synth");
-        factory->AddPort(1, "Keys");
-        manager->SetSuspended(0);
-        manager->Open(0, 0, 1);
-        manager->Open(0, 1, 1);
-        ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
-        Lines log;
-        LogListener listener(log, "L");
-        manager->AddDeviceControlListener(&listener);
-        initLog.clear();
-        Tr::VuskSystem::shutdown();
-        EXPECT_EQ(initLog, (Lines{"1 toBeDeleted", "2 toBeDeleted", "1 deleted", "2 deleted"}));
-        EXPECT_EQ(Tr::MidiManagerInitializers, nullptr);
-        EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
-        EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth") || Tr::IsMidiDeviceOpen(1, "Keys")) << "the ports were closed";
-        EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
-        Tr::MidiManager::CloseAll(1);   // without a manager: nothing
-    });
+    Fresh(
+        [&] {
+            EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
+            factory->AddPort(0, "Synth");
+            factory->AddPort(1, "Keys");
+            manager->SetSuspended(0);
+            manager->Open(0, 0, 1);
+            manager->Open(0, 1, 1);
+            ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
+            log.clear();
+            initLog.clear();
+            Tr::VuskSystem::shutdown();
+            EXPECT_EQ(initLog, (Lines{"1 toBeDeleted", "2 toBeDeleted", "1 deleted", "2 deleted"}));
+            EXPECT_EQ(Tr::MidiManagerInitializers, nullptr);
+            EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
+            EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth") || Tr::IsMidiDeviceOpen(1, "Keys")) << "the ports were closed";
+            EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
+            Tr::MidiManager::CloseAll(1);   // without a manager: nothing
+        },
+        [] {
+            auto* first = new LoggingInitializer("1");
+            for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
+                Tr::MidiManager::AddInitializer(i);
+        });
 }
 
 // Each singleton of the MIDI library exists once per process: asking for it after the shutdown is fatal.
