@@ -96,6 +96,7 @@ public:
 
     // ---- Observing ----
     int FindPort(unsigned char isInput, const std::string& name) const;   // by scripted name; -1 if none
+    bool IsPresent(int id) const { return With(id, [](TestMidiPort& p) { return p.present; }); }
     // Some port object has it open.
     bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }
     // Some input object receives from it.
@@ -118,6 +119,10 @@ public:
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
     // the messages delivered in all, or -1 when no input of that port is started.
     int Inject(int id, std::vector<unsigned char> bytes, unsigned long long time = 0);
+    int Inject(int id, unsigned char* data, int len, unsigned long long time = 0)
+    {
+        return Inject(id, std::vector<unsigned char>(data, data + len), time);
+    }
 
     // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
