@@ -191,11 +191,11 @@ bool moveWindowOf(pid_t pid, const char* display, int left, int top)
 // Which program the test starts, and with what around it.
 struct Launch
 {
-    std::string program = kProgram;            // looked for in PATH when it is a bare name
+    std::string program = kProgram;       // looked for in PATH when it is a bare name
     std::vector<std::string> arguments;
-    std::string display;                // "" keeps the test's own
-    std::string folder;                 // the working folder; "" keeps the test's
-    std::string errors = "/dev/null";   // where its stderr goes
+    std::string display;                  // "" keeps the test's own
+    std::string folder;                   // the working folder; "" keeps the test's
+    std::string errors = "/dev/null";     // where its stderr goes
 };
 
 // Starts the program with its HOME there ("": the test's) and its standard output discarded.

@@ -9,6 +9,7 @@ using Texts = std::vector<std::string>;
 
 const std::string sendQuestion =
     "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
+const std::string sendError = "Error: An error occurred when sending the Quorva MIDI 2 File.\n";
 const juce::Colour enabledGrey(153, 153, 153), disabledGrey(191, 191, 191);
 const char* const programCombos[] = {"programCombo", "programTypeCombo", "stepCountCombo", "baseSettingCombo",
                                      "durationCombo", "midiChannelCombo", "loopPortamentoCombo", "stepPortamentoCombo"};
@@ -239,8 +240,8 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     // A refused send says so and leaves SEND idle.
     for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw}) {
         midi->SetSendFailure(synth[1], failure);
-        EXPECT_EQ(answering({"Yes", "OK"}, [&] { click("sendButton"); }), (Texts{sendQuestion, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
-                                                   "Please verify the MIDI port."}));
+        EXPECT_EQ(answering({"Yes", "OK"}, [&] { click("sendButton"); }),
+                  (Texts{sendQuestion, sendError + "Please verify the MIDI port."}));
         EXPECT_TRUE(send.isEnabled() && !panel().isSending());
         EXPECT_EQ(send.getButtonText(), "SEND");
     }
@@ -265,8 +266,8 @@ TEST_F(Editor, SendRefusesBytesMidiCannotCarryBeforeAskingAndSaysWhere)
     ASSERT_EQ(message(), damaged) << "loaded as it stands";
     juce::TextButton& send = button("sendButton");
     EXPECT_EQ(answering({"OK"}, [&] { click("sendButton"); }),
-              Texts{"Error: An error occurred when sending the Quorva MIDI 2 File.\nThe value 0xF7 of program 3, step 2 (byte 78 "
-                    "of 546) is above 0x7F, the highest value MIDI can carry. So is 1 more value.\nNothing was sent."});
+              Texts{sendError + "The value 0xF7 of program 3, step 2 (byte 78 of 546) is above 0x7F, the highest value MIDI "
+                                "can carry. So is 1 more value.\nNothing was sent."});
     EXPECT_TRUE(midi->SentLog().empty()) << "the port received something";
     EXPECT_TRUE(send.isEnabled() && !panel().isSending());
     EXPECT_EQ(send.getButtonText(), "SEND");
