@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,7 +53,7 @@ void RunInFreshProcess(const std::function<void()>& body)
     ASSERT_GE(pid, 0) << "fork failed";
     if (pid == 0)
         RunChild(body);
-    // Well inside ctest's limit for the whole program, so that a hung body is named here.
+    // Well inside ctest's 300 s for a test, so that a body that hangs is named here.
     const int status = WaitForExit(pid, 240000);
     StopChild(pid);
     if (status == -1)

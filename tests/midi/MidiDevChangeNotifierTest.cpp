@@ -2,7 +2,7 @@
 // the JUCE message loop, pumped here; the time bounds are generous.
 #include "ManagerFixture.h"
 
-#include "core/WaitUntil.h"
+#include "core/PumpUntil.h"
 #include "midi/MidiDevChangeNotifier.h"
 
 using namespace ManagerTesting;
@@ -10,16 +10,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace
 {
-// Pumps the message loop until done() holds or timeoutMs passed; returns done().
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done() && Clock::now() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
-    return done();
-}
-
 void Notify(Tr::MIDIDevChangeNotifier& notifier, MIDINotificationMessageID id)
 {
     const MIDINotification message{id, sizeof(MIDINotification)};
