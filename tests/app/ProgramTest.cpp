@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <string>
@@ -80,66 +81,50 @@ const XLib& xlib()
     return lib;
 }
 
-// A connection to a display (name null: $DISPLAY) while it lives; get() is null when there is
-// none. A window that goes while it is looked at (other tests use the display too) is an X error,
-// which would end this process, so errors are ignored.
-class XConnection
+// A connection to a display (name null: $DISPLAY), closed when it goes; null when there is none.
+// A window that goes while it is looked at (other tests use the display too) is an X error, which
+// would end this process, so errors are ignored.
+std::unique_ptr<Display, int (*)(Display*)> connectTo(const char* name)
 {
-public:
-    explicit XConnection(const char* name)
-    {
-        if (xlib().loaded && (FDisplay = xlib().XOpenDisplay(name)))
-            xlib().XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    }
-    ~XConnection()
-    {
-        if (FDisplay)
-            xlib().XCloseDisplay(FDisplay);
-    }
-    XConnection(const XConnection&) = delete;
-    XConnection& operator=(const XConnection&) = delete;
+    Display* display = xlib().loaded ? xlib().XOpenDisplay(name) : nullptr;
+    if (display)
+        xlib().XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    return {display, xlib().XCloseDisplay};
+}
 
-    Display* get() const { return FDisplay; }
-
-    // The process's window that shows, or 0. The toolkit marks its windows with the process id;
-    // with no window manager they are the root window's children.
-    Window windowOf(pid_t pid) const
-    {
-        if (!FDisplay)
-            return 0;
-        const XLib& x = xlib();
-        Window found = 0, root, parent, *children = nullptr;
-        unsigned count = 0;
-        if (!x.XQueryTree(FDisplay, DefaultRootWindow(FDisplay), &root, &parent, &children, &count))
-            return 0;
-        const Atom pidAtom = x.XInternAtom(FDisplay, "_NET_WM_PID", False);
-        for (unsigned i = 0; i < count && !found; ++i) {
-            Atom type;
-            int format;
-            unsigned long items, rest;
-            unsigned char* value = nullptr;
-            XWindowAttributes attributes;
-            if (x.XGetWindowProperty(FDisplay, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format,
-                                     &items, &rest, &value) == Success
-                && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
-                && x.XGetWindowAttributes(FDisplay, children[i], &attributes) && attributes.map_state == IsViewable)
-                found = children[i];
-            if (value)
-                x.XFree(value);
-        }
-        if (children)
-            x.XFree(children);
-        return found;
+// The process's window that shows, or 0. The toolkit marks its windows with the process id; with
+// no window manager they are the root window's children.
+Window windowOf(Display* display, pid_t pid)
+{
+    const XLib& x = xlib();
+    Window found = 0, root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!display || !x.XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return 0;
+    const Atom pidAtom = x.XInternAtom(display, "_NET_WM_PID", False);
+    for (unsigned i = 0; i < count && !found; ++i) {
+        Atom type;
+        int format;
+        unsigned long items, rest;
+        unsigned char* value = nullptr;
+        XWindowAttributes attributes;
+        if (x.XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format, &items,
+                                 &rest, &value) == Success
+            && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
+            && x.XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+            found = children[i];
+        if (value)
+            x.XFree(value);
     }
-
-private:
-    Display* FDisplay = nullptr;
-};
+    if (children)
+        x.XFree(children);
+    return found;
+}
 
 // Whether the process shows a window on the display (null: the test's own).
 bool showsWindow(pid_t pid, const char* display = nullptr)
 {
-    return XConnection(display).windowOf(pid) != 0;
+    return windowOf(connectTo(display).get(), pid) != 0;
 }
 
 // Moves the process's window as a window manager would, and waits until the program has taken
@@ -149,12 +134,12 @@ bool showsWindow(pid_t pid, const char* display = nullptr)
 // until the window stays.
 bool moveWindowOf(pid_t pid, const char* display, int left, int top)
 {
-    const XConnection connection(display);
-    const Window window = connection.windowOf(pid);
+    const auto connection = connectTo(display);
+    Display* d = connection.get();
+    const Window window = windowOf(d, pid);
     if (!window)
         return false;
     const XLib& x = xlib();
-    Display* d = connection.get();
     const Window requestor = x.XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     XEvent request {};
     request.xselectionrequest.type = SelectionRequest;
