@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <array>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ManagerTesting
@@ -79,6 +81,15 @@ protected:
             body();
             Tr::VuskSystem::shutdown();   // while the message loop still exists
         });
+    }
+    // Adds scripted ports, each of a direction (1: input) and a name, in order; their ids.
+    template <std::size_t N>
+    std::array<int, N> AddPorts(const std::pair<unsigned char, const char*> (&ports)[N])
+    {
+        std::array<int, N> ids {};
+        for (std::size_t i = 0; i < N; ++i)
+            ids[i] = factory->AddPort(ports[i].first, ports[i].second);
+        return ids;
     }
     // Moves the factory's clock past its cache period, so that the next listing reads the ports.
     void Later() { factory->AdvanceClock(2000); }

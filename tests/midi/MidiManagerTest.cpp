@@ -32,8 +32,7 @@ TEST_F(ManagerTest, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
     Fresh(
         [&] {
             EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
-            factory->AddPort(0, "Synth");
-            factory->AddPort(1, "Keys");
+            AddPorts({{0, "Synth"}, {1, "Keys"}});
             manager->SetSuspended(0);
             manager->Open(0, 0, 1);
             manager->Open(0, 1, 1);
@@ -100,9 +99,7 @@ TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
 TEST_F(ManagerTest, AliasManagerMaintainsDeviceAliasesOfThePorts)
 {
     Fresh([&] {
-        factory->AddPort(0, "Synth");
-        factory->AddPort(0, "Drums");
-        factory->AddPort(1, "Keys");
+        AddPorts({{0, "Synth"}, {0, "Drums"}, {1, "Keys"}});
         Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
         struct : Tr::TMidiAliasChangeListener
         {
