@@ -166,3 +166,12 @@ private:
     juce::Component::SafePointer<juce::Component> FWaiting, FLast;
     std::vector<std::string> FSeen;
 };
+
+// Runs `action` with the modal boxes it shows answered from `answers` as ModalAnswers does, and
+// returns the boxes seen.
+inline std::vector<std::string> answering(std::vector<std::string> answers, const std::function<void()>& action)
+{
+    ModalAnswers boxes(std::move(answers));
+    action();
+    return boxes.seen();
+}

@@ -119,11 +119,7 @@ TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
     // A failed open is shown with the back end's own text and leaves no port open.
     manager->Open(0, 0, 1);
     midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
-    {
-        ModalAnswers answers({"OK"});
-        pick(3);
-        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
-    }
+    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
     EXPECT_FALSE(isOpen(0) || isOpen(2));
     EXPECT_EQ(chooser->getText(), "(none)");
 
@@ -136,11 +132,7 @@ TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
     midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::None);
     manager->Open(0, 0, 1);
     manager->AddDeviceControlListener(&refusing);
-    {
-        ModalAnswers answers({"OK"});
-        pick(3);
-        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device: Synth A is busy"});
-    }
+    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device: Synth A is busy"});
     manager->RemoveDeviceControlListener(&refusing);
     EXPECT_TRUE(isOpen(0) && !isOpen(2));
     EXPECT_EQ(aliasDevice(), "Synth C") << "written before the ports are visited";
@@ -150,11 +142,7 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
 {
     // Before the manager runs, a chosen port only waits, as an unplugged one does.
     chooser->refresh();
-    {
-        ModalAnswers answers({"OK"});
-        pick(2);
-        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
-    }
+    EXPECT_EQ(answering({"OK"}, [&] { pick(2); }), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
     EXPECT_FALSE(isOpen(1));
     manager->SetSuspended(0);
     EXPECT_TRUE(isOpen(1)) << "opened once the manager runs";
@@ -169,11 +157,7 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
     rescan();
     manager->AddDevListChangeListener(chooser.get());
     ASSERT_EQ(chooser->getItemText(2), "Synth B");
-    {
-        ModalAnswers answers({"OK"});
-        pick(2);
-        EXPECT_EQ(answers.seen(), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
-    }
+    EXPECT_EQ(answering({"OK"}, [&] { pick(2); }), Texts{"Error: Error opening MIDI device 'Synth B':" + notPluggedIn});
     EXPECT_FALSE(isOpen(0)) << "the other ports are closed all the same";
     EXPECT_EQ(aliasDevice(), "Synth B") << "the alias keeps the port's name";
     EXPECT_EQ(chooser->getSelectedId(), -1);

@@ -3,14 +3,13 @@
 #include "PanelHarness.h"
 #include "QuorvaApplication.h"
 #include "core/TrException.h"
+#include "midi/FreshProcess.h"
 #include "platform/SystemQuitSignals.h"
 
 #include <csignal>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 
 extern char** environ;
 
@@ -59,17 +58,6 @@ protected:
             });
         };
     }
-    // Sets the window up expecting the one "Fatal Error" box and the quit.
-    void expectFatalError(const std::string& error)
-    {
-        ModalAnswers answers({"OK"});
-        openWindow(scripted());
-        EXPECT_EQ(answers.seen(), Calls{"Fatal Error: The following error occured:\n" + error + "\nThis program will close now."});
-        EXPECT_TRUE(quitRequested() && !window->isVisible());
-        pumpMessages(200);
-        EXPECT_EQ(starts, 0);
-    }
-
     ScriptedPanel::Hook script = [](const std::string&) { return true; };
     Calls calls;
     bool visibleAtStart = false;
@@ -88,8 +76,8 @@ std::string writeSettingsIni(const ScopedHome& home, const std::string& text)
 const char* const kMovedProgram = "QUORVA_TEST_AS_MOVED_PROGRAM";
 
 // Runs this test once more in a child process that takes itself for `program` (the toolkit knows
-// the program's path only from how it was started); returns the child's exit status, or -1 when it
-// did not end within a minute, and leaves its output in `log`.
+// the program's path only from how it was started); returns what WaitForExit does after a minute at
+// most, and leaves the child's output in `log`.
 int runThisTestAs(const std::string& program, const std::string& log)
 {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -104,18 +92,10 @@ int runThisTestAs(const std::string& program, const std::string& log)
     const bool started = posix_spawn(&pid, "/proc/self/exe", &io, nullptr, argv, environ) == 0;
     unsetenv(kMovedProgram);
     posix_spawn_file_actions_destroy(&io);
-    int status = 0;
-    bool ended = false;
-    for (int waited = 0; started && !ended && waited <= 60000; waited += 20) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
-        if (!ended)
-            usleep(20000);
-    }
-    if (started && !ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = started ? WaitForExit(pid, 60000) : -1;
+    if (started)
+        StopChild(pid);
+    return status;
 }
 
 } // namespace
@@ -157,38 +137,36 @@ TEST_F(Frame, SetsUpThePanelThenStartsItOnceAfterTheWindowShows)
     EXPECT_EQ(BWindow::getInstance(), nullptr);
 }
 
-TEST_F(Frame, AnExceptionFromThePanelsInitIsAFatalError)
+// A panel that cannot be made or set up ends the program before its start: an exception from its
+// constructor or its init is a fatal error told to the user, an init that refuses ends it silently.
+TEST_F(Frame, APanelThatCannotBeSetUpEndsTheProgram)
 {
-    script = [](const std::string& call) {
-        if (call == "init:")
-            throw Tr::Exception("Cannot read the settings");
-        return true;
+    const std::tuple<std::string, std::string, Calls> cases[] = {   // failing call, its exception ("": refuses), calls at the end
+        {"construct", "no panel", {}},
+        {"init:", "Cannot read the settings", {"close", "delete"}},   // a panel that was made is still closed
+        {"init:", "", {"close", "delete"}},
     };
-    expectFatalError("Cannot read the settings");
-    calls.clear();
-    window.reset();
-    EXPECT_EQ(calls, (Calls{"close", "delete"})) << "a panel that was made is still closed";
-}
-
-TEST_F(Frame, AnExceptionFromThePanelsConstructorIsAFatalError)
-{
-    script = [](const std::string& call) {
-        if (call == "construct")
-            throw Tr::Exception("no panel");
-        return true;
-    };
-    expectFatalError("no panel");
-    EXPECT_EQ(window->getContentPanel(), nullptr);
-}
-
-TEST_F(Frame, APanelRefusingInitEndsTheProgramSilently)
-{
-    script = [](const std::string& call) { return call != "init:"; };
-    ModalAnswers noBoxes;
-    openWindow(scripted());
-    pumpMessages(200);
-    EXPECT_TRUE(quitRequested() && !window->isVisible());
-    EXPECT_EQ(starts, 0);
+    for (const auto& [failing, error, atEnd] : cases) {
+        SCOPED_TRACE(failing + " " + error);
+        window.reset();
+        gui.reset();   // a message loop of its own, never told to quit
+        gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+        script = [&failing = failing, &error = error](const std::string& call) {
+            if (call == failing && !error.empty())
+                throw Tr::Exception(error);
+            return call != failing;
+        };
+        ModalAnswers answers(error.empty() ? Calls{} : Calls{"OK"});
+        openWindow(scripted());
+        pumpMessages(200);
+        EXPECT_EQ(answers.seen(), error.empty() ? Calls{} : Calls{"Fatal Error: The following error occured:\n" + error + "\nThis program will close now."});
+        EXPECT_TRUE(quitRequested() && !window->isVisible());
+        EXPECT_EQ(starts, 0);
+        EXPECT_EQ(window->getContentPanel() == nullptr, atEnd.empty());
+        calls.clear();
+        window.reset();
+        EXPECT_EQ(calls, atEnd);
+    }
 }
 
 // A logout during the start: the signal waits until a message loop runs, here the loop of a box

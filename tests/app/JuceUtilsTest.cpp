@@ -39,16 +39,15 @@ TEST(JuceUtils, AResourceThatIsNoFileIsNeitherWaitedForNorRead)
     std::filesystem::create_directories(dir / "a/b/c");
     std::filesystem::create_directories(dir / "resources");
     ASSERT_EQ(mkfifo((dir / "resources/piped.png").c_str(), 0600), 0);
-    const auto workingFolder = std::filesystem::current_path();
-    std::filesystem::current_path(dir / "a/b/c");
     std::unique_ptr<juce::Drawable> picture;
     bool waited = false;
     {
+        ScopedCwd cwd(dir / "a/b/c");
+        ASSERT_TRUE(cwd.entered());
         FifoRescue rescue(dir / "resources/piped.png");
         picture = JuceUtils::getDrawable("piped.png");
         waited = rescue.steppedIn();
     }
-    std::filesystem::current_path(workingFolder);
     EXPECT_FALSE(waited) << "the pipe held the read";
     EXPECT_EQ(picture, nullptr);
 }

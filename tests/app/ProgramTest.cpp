@@ -1,25 +1,28 @@
 // Starts the program itself.
 #include "core/TempFolder.h"
+#include "core/WaitUntil.h"
+#include "midi/FreshProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <chrono>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <string>
+#include <vector>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 const char* const kProgram = QUORVA_BINARY_DIR "/src/QuorvaMidi2";
 const char* const kIniName = ".Quorva Tindral/QuorvaMidi2.vzrs";
@@ -28,11 +31,7 @@ const char* const kIniName = ".Quorva Tindral/QuorvaMidi2.vzrs";
 struct ScopedFd
 {
     int fd;
-    ~ScopedFd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
+    ~ScopedFd() { if (fd >= 0) close(fd); }
 };
 
 // The program's single-instance lock, which the toolkit keeps in /var/tmp or /tmp.
@@ -82,66 +81,50 @@ const XLib& xlib()
     return lib;
 }
 
-// A connection to a display (name null: $DISPLAY) while it lives; get() is null when there is
-// none. A window that goes while it is looked at (other tests use the display too) is an X error,
-// which would end this process, so errors are ignored.
-class XConnection
+// A connection to a display (name null: $DISPLAY), closed when it goes; null when there is none.
+// A window that goes while it is looked at (other tests use the display too) is an X error, which
+// would end this process, so errors are ignored.
+std::unique_ptr<Display, int (*)(Display*)> connectTo(const char* name)
 {
-public:
-    explicit XConnection(const char* name)
-    {
-        if (xlib().loaded && (FDisplay = xlib().XOpenDisplay(name)))
-            xlib().XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    }
-    ~XConnection()
-    {
-        if (FDisplay)
-            xlib().XCloseDisplay(FDisplay);
-    }
-    XConnection(const XConnection&) = delete;
-    XConnection& operator=(const XConnection&) = delete;
+    Display* display = xlib().loaded ? xlib().XOpenDisplay(name) : nullptr;
+    if (display)
+        xlib().XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    return {display, xlib().XCloseDisplay};
+}
 
-    Display* get() const { return FDisplay; }
-
-    // The process's window that shows, or 0. The toolkit marks its windows with the process id;
-    // with no window manager they are the root window's children.
-    Window windowOf(pid_t pid) const
-    {
-        if (!FDisplay)
-            return 0;
-        const XLib& x = xlib();
-        Window found = 0, root, parent, *children = nullptr;
-        unsigned count = 0;
-        if (!x.XQueryTree(FDisplay, DefaultRootWindow(FDisplay), &root, &parent, &children, &count))
-            return 0;
-        const Atom pidAtom = x.XInternAtom(FDisplay, "_NET_WM_PID", False);
-        for (unsigned i = 0; i < count && !found; ++i) {
-            Atom type;
-            int format;
-            unsigned long items, rest;
-            unsigned char* value = nullptr;
-            XWindowAttributes attributes;
-            if (x.XGetWindowProperty(FDisplay, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format,
-                                     &items, &rest, &value) == Success
-                && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
-                && x.XGetWindowAttributes(FDisplay, children[i], &attributes) && attributes.map_state == IsViewable)
-                found = children[i];
-            if (value)
-                x.XFree(value);
-        }
-        if (children)
-            x.XFree(children);
-        return found;
+// The process's window that shows, or 0. The toolkit marks its windows with the process id; with
+// no window manager they are the root window's children.
+Window windowOf(Display* display, pid_t pid)
+{
+    const XLib& x = xlib();
+    Window found = 0, root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!display || !x.XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
+        return 0;
+    const Atom pidAtom = x.XInternAtom(display, "_NET_WM_PID", False);
+    for (unsigned i = 0; i < count && !found; ++i) {
+        Atom type;
+        int format;
+        unsigned long items, rest;
+        unsigned char* value = nullptr;
+        XWindowAttributes attributes;
+        if (x.XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format, &items,
+                                 &rest, &value) == Success
+            && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
+            && x.XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+            found = children[i];
+        if (value)
+            x.XFree(value);
     }
-
-private:
-    Display* FDisplay = nullptr;
-};
+    if (children)
+        x.XFree(children);
+    return found;
+}
 
 // Whether the process shows a window on the display (null: the test's own).
 bool showsWindow(pid_t pid, const char* display = nullptr)
 {
-    return XConnection(display).windowOf(pid) != 0;
+    return windowOf(connectTo(display).get(), pid) != 0;
 }
 
 // Moves the process's window as a window manager would, and waits until the program has taken
@@ -151,12 +134,12 @@ bool showsWindow(pid_t pid, const char* display = nullptr)
 // until the window stays.
 bool moveWindowOf(pid_t pid, const char* display, int left, int top)
 {
-    const XConnection connection(display);
-    const Window window = connection.windowOf(pid);
+    const auto connection = connectTo(display);
+    Display* d = connection.get();
+    const Window window = windowOf(d, pid);
     if (!window)
         return false;
     const XLib& x = xlib();
-    Display* d = connection.get();
     const Window requestor = x.XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     XEvent request {};
     request.xselectionrequest.type = SelectionRequest;
@@ -190,6 +173,44 @@ bool moveWindowOf(pid_t pid, const char* display, int left, int top)
     return false;
 }
 
+// Which program the test starts, and with what around it.
+struct Launch
+{
+    std::string program = kProgram;       // looked for in PATH when it is a bare name
+    std::vector<std::string> arguments;
+    std::string display;                  // "" keeps the test's own
+    std::string folder;                   // the working folder; "" keeps the test's
+    std::string errors = "/dev/null";     // where its stderr goes
+};
+
+// Starts the program with its HOME there ("": the test's) and its standard output discarded.
+pid_t startProgram(const std::string& home, const Launch& launch = {})
+{
+    std::vector<char*> argv {const_cast<char*>(launch.program.c_str())};
+    for (const std::string& argument : launch.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (!home.empty())
+            setenv("HOME", home.c_str(), 1);
+        if (!launch.display.empty())
+            setenv("DISPLAY", launch.display.c_str(), 1);
+        // The program decides for itself what these signals do; the test runner may ignore them.
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        const int null = open("/dev/null", O_WRONLY);
+        const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (null < 0 || errors < 0 || (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0))
+            _exit(126);
+        dup2(null, 1);
+        dup2(errors, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 // An X server of the test's own, which it may end: Xvfb on a display number it picks itself.
 class PrivateDisplay
 {
@@ -199,17 +220,10 @@ public:
         int ends[2];
         if (pipe(ends) != 0)
             return;
-        FPid = fork();
-        if (FPid == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            close(ends[0]);
-            const std::string fd = std::to_string(ends[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-                   (char*)nullptr);
-            _exit(127);
-        }
+        Launch xvfb;
+        xvfb.program = "Xvfb";
+        xvfb.arguments = {"-displayfd", std::to_string(ends[1]), "-nolisten", "tcp", "-screen", "0", "1024x768x24"};
+        FPid = startProgram("", xvfb);
         close(ends[1]);
         // Xvfb writes its display number once it takes connections.
         pollfd readable {ends[0], POLLIN, 0};
@@ -231,10 +245,8 @@ public:
     // Kills the server, as a session's end takes it down.
     void end()
     {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            waitpid(FPid, nullptr, 0);
-        }
+        if (FPid > 0)
+            StopChild(FPid);
         FPid = -1;
     }
 
@@ -242,67 +254,6 @@ private:
     pid_t FPid = -1;
     std::string FName;
 };
-
-// Which program the test starts, and with what around it.
-struct Launch
-{
-    std::string program = kProgram;
-    std::string display;                // "" keeps the test's own
-    std::string folder;                 // the working folder; "" keeps the test's
-    std::string errors = "/dev/null";   // where its stderr goes
-};
-
-// Starts the program with its HOME there and its standard output discarded.
-pid_t startProgram(const std::string& home, const Launch& launch = {})
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("HOME", home.c_str(), 1);
-        if (!launch.display.empty())
-            setenv("DISPLAY", launch.display.c_str(), 1);
-        // The program decides for itself what these signals do; the test runner may ignore them.
-        signal(SIGTERM, SIG_DFL);
-        signal(SIGHUP, SIG_DFL);
-        const int null = open("/dev/null", O_WRONLY);
-        const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (null < 0 || errors < 0 || (!launch.folder.empty() && chdir(launch.folder.c_str()) != 0))
-            _exit(126);
-        dup2(null, 1);
-        dup2(errors, 2);
-        execl(launch.program.c_str(), launch.program.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    return pid;
-}
-
-// Waits up to ms (in 20 ms steps) for the process to end: its exit status, 128 + the signal that
-// ended it, or -1 while it runs.
-int waitForExit(pid_t pid, int ms)
-{
-    for (int status = 0;; ms -= 20, usleep(20000)) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (ms <= 0)
-            return -1;
-    }
-}
-
-// Whether the child has ended; it is left to be waited for.
-bool hasEnded(pid_t pid)
-{
-    siginfo_t info {};
-    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
-// Ends the process unless it has ended (and was waited for) already: only a child still running
-// is killed, never a process that took over the id of one waited for.
-void stop(pid_t pid)
-{
-    if (waitpid(pid, nullptr, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-}
 
 // Waits until nobody holds the single-instance lock; false at end. A holder seen meanwhile is
 // left in lastHolder.
@@ -338,12 +289,12 @@ Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int 
             return {0, false, "cannot start a process"};
         int status = -1;
         pid_t holder = 0;
-        while ((holder = lockHolder()) != pid && (status = waitForExit(pid, 0)) == -1 && Clock::now() < end)
+        while ((holder = lockHolder()) != pid && (status = WaitForExit(pid, 0)) == -1 && Clock::now() < end)
             usleep(20000);
         if (holder == pid)
             return {pid, false, ""};
         if (status == -1) {
-            stop(pid);
+            StopChild(pid);
             break;
         }
         // Status 0 is a second instance: another copy took the lock since the look. Any other
@@ -361,40 +312,27 @@ Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int 
 
 } // namespace
 
-TEST(Program, WithoutADisplayItSaysSoAndEnds)
+// Without a display the program says so and ends, also when "Language.ini" is a pipe: the
+// translations are read while the globals are built, before main, and must not wait for a writer.
+TEST(Program, WithoutADisplayItSaysSoAndEndsEvenWithAPipeAsLanguageIni)
 {
-    FILE* pipe = popen((std::string("DISPLAY=:54321 '") + kProgram + "' 2>&1").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << "the program must end by itself, not by a signal";
-    EXPECT_NE(WEXITSTATUS(status), 0);
-    EXPECT_NE(output.find("no display"), std::string::npos) << output;
-    EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
-}
-
-TEST(Program, APipeAsLanguageIniIsNotWaitedForBeforeMain)
-{
-    // The translations are read while the globals are built, before main: without a display the
-    // program must still get as far as saying so.
-    TempFolder dir;
-    const std::string language = dir / "Language.ini";
-    ASSERT_EQ(mkfifo(language.c_str(), 0666), 0);
-    Launch launch;
-    launch.display = ":54321";
-    launch.folder = dir.path();
-    launch.errors = dir / "output.txt";
-    const pid_t pid = startProgram(dir.path(), launch);
-    ASSERT_GT(pid, 0);
-    const int status = waitForExit(pid, 30000);
-    if (status == -1)
-        stop(pid);
-    EXPECT_EQ(status, 1) << "-1: the program still waits for a writer of Language.ini";
-    EXPECT_NE(TempFolder::readFile(launch.errors).find("no display"), std::string::npos)
-        << TempFolder::readFile(launch.errors);
+    for (const bool pipe : {false, true}) {
+        SCOPED_TRACE(pipe ? "Language.ini is a pipe" : "no Language.ini");
+        TempFolder dir;
+        ASSERT_TRUE(!pipe || mkfifo((dir / "Language.ini").c_str(), 0666) == 0);
+        Launch launch;
+        launch.display = ":54321";
+        launch.folder = dir.path();
+        launch.errors = dir / "output.txt";
+        const pid_t pid = startProgram(dir.path(), launch);
+        ASSERT_GT(pid, 0);
+        const int status = WaitForExit(pid, 30000);
+        StopChild(pid);
+        EXPECT_EQ(status, 1) << "-1: still running, waiting for a writer of Language.ini; above 128: ended by a signal";
+        const std::string output = TempFolder::readFile(launch.errors);
+        EXPECT_NE(output.find("no display"), std::string::npos) << output;
+        EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
+    }
 }
 
 // The tests below would pass unseen if a program that cannot start counted as one already running.
@@ -433,34 +371,17 @@ TEST(Program, StartingItAloneTellsAFailedStartFromABusyLock)
     close(ready[0]);
     close(ready[1]);
     const Start start = told && locked ? startOnlyInstance(dir.path(), launch, 500) : Start {};
-    stop(holder);
+    StopChild(holder);
     if (!locked)
         GTEST_SKIP() << "another copy of the program holds the lock";
     EXPECT_TRUE(start.busy) << start.why;
     EXPECT_EQ(start.pid, 0);
 }
 
-TEST(Program, ASecondInstanceEndsAtOnce)
-{
-    if (!getenv("DISPLAY"))
-        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
-    TempFolder home;
-    const Start first = startOnlyInstance(home.path());
-    if (first.busy)
-        GTEST_SKIP() << first.why;
-    ASSERT_GT(first.pid, 0) << first.why;
-    const pid_t second = startProgram(home.path());
-    ASSERT_GT(second, 0);
-    const int secondStatus = waitForExit(second, 30000), firstStatus = waitForExit(first.pid, 0);
-    stop(first.pid);
-    stop(second);
-    EXPECT_EQ(secondStatus, 0) << "the second instance ends by itself, without an error";
-    EXPECT_EQ(firstStatus, -1) << "the first instance goes on";
-}
-
 // Logout, shutdown and `kill` send SIGTERM, a closed terminal SIGHUP: the program quits the normal
-// way and writes its settings, even when the signal comes before its window is up.
-TEST(Program, ASystemQuitSignalStillWritesTheSettings)
+// way and writes its settings, even when the signal comes before its window is up. A second
+// instance meanwhile ends at once.
+TEST(Program, ASystemQuitSignalStillWritesTheSettingsAndASecondInstanceEndsAtOnce)
 {
     if (!getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
@@ -471,15 +392,21 @@ TEST(Program, ASystemQuitSignalStillWritesTheSettings)
         if (start.busy)
             GTEST_SKIP() << start.why;
         ASSERT_GT(start.pid, 0) << start.why;
-        for (int waited = 0; quitSignal == SIGTERM && !showsWindow(start.pid) && waited < 30000; waited += 20)
-            usleep(20000);
-        if (quitSignal == SIGTERM && !showsWindow(start.pid)) {
-            stop(start.pid);
+        if (quitSignal == SIGTERM && !WaitUntil([&] { return showsWindow(start.pid); }, 30s, 20ms)) {
+            StopChild(start.pid);
             FAIL() << "the window never showed";
         }
+        if (quitSignal == SIGTERM) {
+            TempFolder otherHome;
+            const pid_t second = startProgram(otherHome.path());
+            ASSERT_GT(second, 0);
+            EXPECT_EQ(WaitForExit(second, 30000), 0) << "the second instance ends by itself, without an error";
+            StopChild(second);
+            EXPECT_EQ(WaitForExit(start.pid, 0), -1) << "the first instance goes on";
+        }
         kill(start.pid, quitSignal);
-        const int status = waitForExit(start.pid, 30000);
-        stop(start.pid);
+        const int status = WaitForExit(start.pid, 30000);
+        StopChild(start.pid);
         EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
         const std::string ini = TempFolder::readFile(home / kIniName);
         for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
@@ -523,21 +450,21 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
         ASSERT_GT(pid, 0);
         // The moment the file is opened the program is inside a static initialiser, before main.
         pollfd opened {watch.fd, POLLIN, 0};
-        for (int waited = 0; poll(&opened, 1, 20) == 0 && !hasEnded(pid) && waited < 30000; waited += 20) {
+        int status = -1;
+        for (int waited = 0; poll(&opened, 1, 20) == 0 && (status = WaitForExit(pid, 0)) == -1 && waited < 30000; waited += 20) {
         }
         if (opened.revents & POLLIN)
             kill(pid, SIGTERM);
         bool heldLock = false;
-        int status = -1;
         for (int waited = 0; status == -1 && waited < 30000; waited += 5) {
             const pid_t holder = lockHolder();
             heldLock = heldLock || holder == pid;
             if (holder != 0 && holder != pid)
                 other = holder;
-            if ((status = waitForExit(pid, 0)) == -1)
+            if ((status = WaitForExit(pid, 0)) == -1)
                 usleep(5000);
         }
-        stop(pid);
+        StopChild(pid);
         ASSERT_TRUE(opened.revents & POLLIN) << "the program never opened Language.ini";
         const std::string ini = TempFolder::readFile(home / kIniName);
         // A second instance ends at once with status 0 and writes nothing: another copy of the
@@ -571,13 +498,11 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
         GTEST_SKIP() << start.why;
     ASSERT_GT(start.pid, 0) << start.why;
 
-    bool shown = false;
-    for (int waited = 0; !(shown = showsWindow(start.pid, launch.display.c_str())) && waited < 30000; waited += 20)
-        usleep(20000);
+    const bool shown = WaitUntil([&] { return showsWindow(start.pid, launch.display.c_str()); }, 30s, 20ms);
     const bool moved = shown && moveWindowOf(start.pid, launch.display.c_str(), 137, 91);
     display.end();
-    const int status = waitForExit(start.pid, 5000);
-    stop(start.pid);
+    const int status = WaitForExit(start.pid, 5000);
+    StopChild(start.pid);
 
     ASSERT_TRUE(moved) << (shown ? "the program did not answer after the move" : "the window never showed");
     EXPECT_EQ(status, 1) << "-1: still running 5 s after the display went";

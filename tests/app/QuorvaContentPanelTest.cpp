@@ -9,6 +9,7 @@ using Texts = std::vector<std::string>;
 
 const std::string sendQuestion =
     "Confirm: Sending the data will write (and overwrite) all 15 programs.\nDo you want to send all programs now?";
+const std::string sendError = "Error: An error occurred when sending the Quorva MIDI 2 File.\n";
 const juce::Colour enabledGrey(153, 153, 153), disabledGrey(191, 191, 191);
 const char* const programCombos[] = {"programCombo", "programTypeCombo", "stepCountCombo", "baseSettingCombo",
                                      "durationCombo", "midiChannelCombo", "loopPortamentoCombo", "stepPortamentoCombo"};
@@ -210,8 +211,7 @@ TEST_F(Editor, BytesThatAreNoRowAreKeptAndNo0xFFIsWritten)
     expected[542] = 80;
     expected[pitchOf(1, 1)] = 64;
     EXPECT_EQ(changedBytes(expected, message()), Offsets());
-    ModalAnswers answers({files / "kept.syx"});
-    click("saveButton");
+    answering({files / "kept.syx"}, [&] { click("saveButton"); });
     EXPECT_EQ(readBytes(files / "kept.syx"), expected) << "what is saved is the same";
 }
 
@@ -222,16 +222,9 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     pick("midiOutCombo", "Synth B");
     EXPECT_TRUE(midi->IsOpen(synth[1]) && !midi->IsOpen(synth[0]) && send.isEnabled());
     pick("stepCountCombo", "6 Steps");
-    {
-        ModalAnswers answers({"No"});
-        click("sendButton");
-        EXPECT_EQ(answers.seen(), Texts{sendQuestion});
-    }
+    EXPECT_EQ(answering({"No"}, [&] { click("sendButton"); }), Texts{sendQuestion});
     EXPECT_TRUE(midi->SentLog().empty()) << "a declined send sends nothing";
-    {
-        ModalAnswers answers({"Yes"});
-        click("sendButton");
-    }
+    answering({"Yes"}, [&] { click("sendButton"); });
     EXPECT_EQ(midi->SentLog().size(), 1u) << "once, to the chosen port only";
     EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()}) << "exactly the 546 bytes of the editor";
     EXPECT_EQ(send.getButtonText(), "(waiting for device)");
@@ -247,10 +240,8 @@ TEST_F(Editor, SendSendsTheMessageOnceToTheChosenPortThenWaits)
     // A refused send says so and leaves SEND idle.
     for (auto failure : {TestMidi::SendFailure::Refuse, TestMidi::SendFailure::Throw}) {
         midi->SetSendFailure(synth[1], failure);
-        ModalAnswers answers({"Yes", "OK"});
-        click("sendButton");
-        EXPECT_EQ(answers.seen(), (Texts{sendQuestion, "Error: An error occurred when sending the Quorva MIDI 2 File.\n"
-                                                   "Please verify the MIDI port."}));
+        EXPECT_EQ(answering({"Yes", "OK"}, [&] { click("sendButton"); }),
+                  (Texts{sendQuestion, sendError + "Please verify the MIDI port."}));
         EXPECT_TRUE(send.isEnabled() && !panel().isSending());
         EXPECT_EQ(send.getButtonText(), "SEND");
     }
@@ -274,31 +265,20 @@ TEST_F(Editor, SendRefusesBytesMidiCannotCarryBeforeAskingAndSaysWhere)
     drop(path);
     ASSERT_EQ(message(), damaged) << "loaded as it stands";
     juce::TextButton& send = button("sendButton");
-    {
-        ModalAnswers answers({"OK"});
-        click("sendButton");
-        EXPECT_EQ(answers.seen(), Texts{"Error: An error occurred when sending the Quorva MIDI 2 File.\n"
-                                        "The value 0xF7 of program 3, step 2 (byte 78 of 546) is above 0x7F, the highest "
-                                        "value MIDI can carry. So is 1 more value.\nNothing was sent."});
-    }
+    EXPECT_EQ(answering({"OK"}, [&] { click("sendButton"); }),
+              Texts{sendError + "The value 0xF7 of program 3, step 2 (byte 78 of 546) is above 0x7F, the highest value MIDI "
+                                "can carry. So is 1 more value.\nNothing was sent."});
     EXPECT_TRUE(midi->SentLog().empty()) << "the port received something";
     EXPECT_TRUE(send.isEnabled() && !panel().isSending());
     EXPECT_EQ(send.getButtonText(), "SEND");
-    {
-        ModalAnswers answers({files / "again.syx"});
-        click("saveButton");
-    }
+    answering({files / "again.syx"}, [&] { click("saveButton"); });
     EXPECT_EQ(readBytes(files / "again.syx"), damaged) << "saved back byte for byte";
 
     // Values picked in those places make it sendable again.
     pick("outputTypeCombo", "Whammy Only");
     pick("programCombo", "Program 3");
     pick("stepCombo2", "Octave || +12 half steps");
-    {
-        ModalAnswers answers({"Yes"});
-        click("sendButton");
-        EXPECT_EQ(answers.seen(), Texts{sendQuestion});
-    }
+    EXPECT_EQ(answering({"Yes"}, [&] { click("sendButton"); }), Texts{sendQuestion});
     EXPECT_EQ(midi->SentTo(synth[1]), std::vector<Bytes>{message()});
     EXPECT_EQ(introducedHighBytes({}, message()), "");
 }

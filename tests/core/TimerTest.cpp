@@ -1,28 +1,13 @@
 #include "core/TrTimer.h"
 
-#include "WaitUntil.h"
+#include "PumpUntil.h"
 
 #include <gtest/gtest.h>
-#include <juce_events/juce_events.h>
 
 #include <memory>
 
 namespace
 {
-
-// Runs the message loop until `done` holds or `timeoutMs` has passed; true when it held.
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    const auto start = std::chrono::steady_clock::now();
-    while (!done())
-    {
-        if (MillisSince(start) >= timeoutMs)
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
-    }
-    return true;
-}
 
 void Pump(int ms)
 {

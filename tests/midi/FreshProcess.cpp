@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <sys/wait.h>
@@ -52,10 +53,33 @@ void RunInFreshProcess(const std::function<void()>& body)
     ASSERT_GE(pid, 0) << "fork failed";
     if (pid == 0)
         RunChild(body);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        ADD_FAILURE() << "the test's fresh process died of signal " << WTERMSIG(status) << "; its output above tells why";
-    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    // Well inside ctest's 300 s for a test, so that a body that hangs is named here.
+    const int status = WaitForExit(pid, 240000);
+    StopChild(pid);
+    if (status == -1)
+        ADD_FAILURE() << "the test's fresh process did not end within 240 s";
+    else if (status > 128)
+        ADD_FAILURE() << "the test's fresh process died of signal " << status - 128 << "; its output above tells why";
+    else if (status != 0)
         ADD_FAILURE() << "the test's fresh process failed; its failures are printed above";
+}
+
+int WaitForExit(pid_t pid, int ms)
+{
+    for (int status = 0;; ms -= 20, usleep(20000))
+    {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (ms <= 0)
+            return -1;
+    }
+}
+
+void StopChild(pid_t pid)
+{
+    if (waitpid(pid, nullptr, WNOHANG) == 0)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
 }

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <array>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ManagerTesting
@@ -62,12 +64,14 @@ class ManagerTest : public ::testing::Test
 protected:
     // Runs body in a fresh process (see FreshProcess.h) once the manager is made (suspended, lists
     // not yet built) and the scripted factory registered, as the back end's initializer does at
-    // start-up. The factory's cache runs on a manual clock.
-    void Fresh(const std::function<void()>& body)
+    // start-up. The factory's cache runs on a manual clock. beforeManager runs just before the
+    // manager is made.
+    void Fresh(const std::function<void()>& body, const std::function<void()>& beforeManager = [] {})
     {
         RunInFreshProcess([&] {
             juce::ScopedJuceInitialiser_GUI juceInit;
             TestMidi::ForgetRegisteredBackEnds();   // the real one registered itself before main
+            beforeManager();
             manager = Tr::MidiManager::instance();
             factory = new TestMidi::TestMidiFactory();
             factory->UseManualClock();
@@ -77,6 +81,15 @@ protected:
             body();
             Tr::VuskSystem::shutdown();   // while the message loop still exists
         });
+    }
+    // Adds scripted ports, each of a direction (1: input) and a name, in order; their ids.
+    template <std::size_t N>
+    std::array<int, N> AddPorts(const std::pair<unsigned char, const char*> (&ports)[N])
+    {
+        std::array<int, N> ids {};
+        for (std::size_t i = 0; i < N; ++i)
+            ids[i] = factory->AddPort(ports[i].first, ports[i].second);
+        return ids;
     }
     // Moves the factory's clock past its cache period, so that the next listing reads the ports.
     void Later() { factory->AdvanceClock(2000); }

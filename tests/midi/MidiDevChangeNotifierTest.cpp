@@ -2,25 +2,14 @@
 // the JUCE message loop, pumped here; the time bounds are generous.
 #include "ManagerFixture.h"
 
+#include "core/PumpUntil.h"
 #include "midi/MidiDevChangeNotifier.h"
-
-#include <chrono>
 
 using namespace ManagerTesting;
 using Clock = std::chrono::steady_clock;
 
 namespace
 {
-// Pumps the message loop until done() holds or timeoutMs passed; returns done().
-template <typename Pred>
-bool PumpUntil(Pred done, int timeoutMs)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done() && Clock::now() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
-    return done();
-}
-
 void Notify(Tr::MIDIDevChangeNotifier& notifier, MIDINotificationMessageID id)
 {
     const MIDINotification message{id, sizeof(MIDINotification)};
@@ -28,7 +17,7 @@ void Notify(Tr::MIDIDevChangeNotifier& notifier, MIDINotificationMessageID id)
 }
 } // namespace
 
-TEST_F(ManagerTest, BurstOfNotificationsGivesOneForcedRefreshAfterTheLast)
+TEST_F(ManagerTest, BurstsOfNotificationsAndLostNoticesGiveOneForcedRefreshAfterTheLast)
 {
     Fresh([&] {
         factory->AddPort(0, "Synth");
@@ -37,43 +26,30 @@ TEST_F(ManagerTest, BurstOfNotificationsGivesOneForcedRefreshAfterTheLast)
         // polls, and a poll tells the listeners only of a change anyway.
         manager->StopDetectingMIDIDeviceChanges();
         listener.listChanges = 0;
-        auto refreshed = [&] { return listener.listChanges > 0; };
+        auto refreshes = [&](int n) { return [&, n] { return listener.listChanges >= n; }; };
 
         Tr::MIDIDevChangeNotifier notifier;
         Notify(notifier, kMIDIMsgObjectAdded);
         for (int i = 0; i < 4; ++i)
         {
-            EXPECT_FALSE(PumpUntil(refreshed, 500)) << "no refresh while the burst goes on";
+            EXPECT_FALSE(PumpUntil(refreshes(1), 500)) << "no refresh while the burst goes on";
             Notify(notifier, i % 2 ? kMIDIMsgObjectAdded : kMIDIMsgObjectRemoved);
         }
-        const Clock::time_point last = Clock::now();
-        ASSERT_TRUE(PumpUntil(refreshed, 8000)) << "no refresh came";
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last).count();
-        EXPECT_GE(waited, 1500) << "the refresh waits about 2000 ms after the last notification";
-        EXPECT_LE(waited, 5000);
+        Clock::time_point last = Clock::now();
+        ASSERT_TRUE(PumpUntil(refreshes(1), 8000)) << "no refresh came";
+        EXPECT_GE(MillisSince(last), 1500) << "the refresh waits about 2000 ms after the last notification";
+        EXPECT_LE(MillisSince(last), 5000);
         EXPECT_EQ(listener.listChanges, 1) << "forced: told although the same ports came back";
 
         // The debounce timer fires once; other notifications cause no refresh.
         Notify(notifier, kMIDIMsgPropertyChanged);
-        EXPECT_FALSE(PumpUntil([&] { return listener.listChanges > 1; }, 2600));
-    });
-}
-
-TEST_F(ManagerTest, LostNoticesGiveTheSameForcedRefresh)
-{
-    Fresh([&] {
-        factory->AddPort(0, "Synth");
-        manager->GetDevCount(0);
-        manager->StopDetectingMIDIDeviceChanges();
-        listener.listChanges = 0;
+        EXPECT_FALSE(PumpUntil(refreshes(2), 2600));
 
         // The service's input overflowed: the notices of a burst are lost, and it says so once.
-        Tr::MIDIDevChangeNotifier notifier;
-        const Clock::time_point sent = Clock::now();
+        last = Clock::now();
         Notify(notifier, kMIDIMsgSetupChanged);
-        ASSERT_TRUE(PumpUntil([&] { return listener.listChanges > 0; }, 8000)) << "no refresh came";
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count();
-        EXPECT_GE(waited, 1500) << "through the same debounce";
-        EXPECT_EQ(listener.listChanges, 1) << "forced: told although the same ports are there";
+        ASSERT_TRUE(PumpUntil(refreshes(2), 8000)) << "no refresh came after the lost notices";
+        EXPECT_GE(MillisSince(last), 1500) << "through the same debounce";
+        EXPECT_EQ(listener.listChanges, 2) << "forced: told although the same ports are there";
     });
 }

@@ -37,10 +37,7 @@ void Write(Tr::TIniFile& ini, const std::string& section, std::vector<std::pair<
 TEST_F(ManagerTest, SaveWritesOpenAndWaitingPortsAndDropsStaleKeys)
 {
     Fresh([&] {
-        for (const char* name : {"B", "A", "Idle"})
-            factory->AddPort(0, name);
-        factory->AddPort(1, "Keys");
-        factory->AddPort(1, "Pads");
+        AddPorts({{0, "B"}, {0, "A"}, {0, "Idle"}, {1, "Keys"}, {1, "Pads"}});
         manager->SetSuspended(0);
         manager->Open(0, 0, 1);
         manager->Open(1, 0, 1);
@@ -69,8 +66,7 @@ TEST_F(ManagerTest, SaveWritesOpenAndWaitingPortsAndDropsStaleKeys)
 TEST_F(ManagerTest, LoadMakesWaitingPlaceholdersThatTheFirstScanMatches)
 {
     Fresh([&] {
-        const int synth = factory->AddPort(0, "Synth");
-        const int keys = factory->AddPort(1, "Keys");
+        const auto [synth, keys] = AddPorts({{0, "Synth"}, {1, "Keys"}});
         Tr::TIniFile ini("unused.ini");
         // The letter case of "synth" differs from the port's.
         Write(ini, "MIDI.out", {{"synth", "FF4944494D"}, {"Unplugged", "FF4944494D"}});

@@ -40,9 +40,7 @@ TEST_F(ManagerTest, FirstQueryScansEvenWithoutPortsAndUnforcedRefreshOfSameCount
 TEST_F(ManagerTest, VanishedOpenPortKeepsItsIndexIsClosedAndReopensWhenItComesBack)
 {
     Fresh([&] {
-        factory->AddPort(0, "Alpha");
-        const int beta = factory->AddPort(0, "Beta");
-        const int keys = factory->AddPort(1, "Keys");
+        const auto [alpha, beta, keys] = AddPorts({{0, "Alpha"}, {0, "Beta"}, {1, "Keys"}});
         manager->SetSuspended(0);
         manager->Open(1, 0, 1);
         manager->Open(0, 1, 1);
@@ -74,9 +72,7 @@ TEST_F(ManagerTest, VanishedOpenPortKeepsItsIndexIsClosedAndReopensWhenItComesBa
 TEST_F(ManagerTest, OpenPortWhoseProgramRestartedElsewhereIsReopenedByAnyRefresh)
 {
     Fresh([&] {
-        const int synth = factory->AddPort(0, "Synth");
-        const int other = factory->AddPort(0, "Other");
-        const int keys = factory->AddPort(1, "Keys");
+        const auto [synth, other, keys] = AddPorts({{0, "Synth"}, {0, "Other"}, {1, "Keys"}});
         manager->SetSuspended(0);
         manager->Open(0, 0, 1);
         manager->Open(1, 0, 1);

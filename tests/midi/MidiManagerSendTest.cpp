@@ -41,9 +41,7 @@ struct Hooks : Tr::MidiMessageHandler, Tr::MidiThruNotifier, Tr::MidiInDeviceFil
 TEST_F(ManagerTest, SendMessageAllDevsReachesEveryOpenOutput)
 {
     Fresh([&] {
-        const int a = factory->AddPort(0, "A");
-        const int gone = factory->AddPort(0, "Gone");
-        const int c = factory->AddPort(0, "C");
+        const auto [a, gone, c] = AddPorts({{0, "A"}, {0, "Gone"}, {0, "C"}});
         Bytes message(546);
         for (std::size_t i = 0; i < message.size(); ++i)
             message[i] = static_cast<unsigned char>((i * 7) & 0x7F);
@@ -103,9 +101,7 @@ TEST_F(ManagerTest, SendMessageAllDevsReachesEveryOpenOutput)
 TEST_F(ManagerTest, AliasesBindToEntryIndicesAndThruListsFollowRoutes)
 {
     Fresh([&] {
-        const int synth = factory->AddPort(0, "Synth");
-        factory->AddPort(0, "Drums");
-        const int keys = factory->AddPort(1, "Keys");
+        const auto [synth, drums, keys] = AddPorts({{0, "Synth"}, {0, "Drums"}, {1, "Keys"}});
         manager->SetSuspended(0);
         EXPECT_EQ(manager->GetMidiOutputByIndex(1), nullptr) << "a port never opened has no port object";
 

@@ -4,6 +4,7 @@
 #include "core/TrIniFile.h"
 #include "core/TrStringList.h"
 #include "midi/MidiAlias.h"
+#include "midi/MidiRouter.h"
 #include "midi/MidiUtil.h"
 
 using namespace ManagerTesting;
@@ -26,49 +27,51 @@ struct LoggingInitializer : Tr::MidiManagerInitializer
 };
 } // namespace
 
-TEST(MidiManagerLife, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
+TEST_F(ManagerTest, InitializersAreToldAndOwnedAndShutdownClosesPortsSilently)
 {
-    RunInFreshProcess([] {
-        juce::ScopedJuceInitialiser_GUI juceInit;
-        TestMidi::ForgetRegisteredBackEnds();
-        auto* first = new LoggingInitializer("1");
-        for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
-            Tr::MidiManager::AddInitializer(i);
-        Tr::MidiManager* manager = Tr::MidiManager::instance();
-        EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
-        auto* factory = new TestMidi::TestMidiFactory();
-        manager->AddFactory(factory, 0);
-        factory->AddPort(0, "Synth");
-        factory->AddPort(1, "Keys");
-        manager->SetSuspended(0);
-        manager->Open(0, 0, 1);
-        manager->Open(0, 1, 1);
-        ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
-        Lines log;
-        LogListener listener(log, "L");
-        manager->AddDeviceControlListener(&listener);
-        initLog.clear();
-        Tr::VuskSystem::shutdown();
-        EXPECT_EQ(initLog, (Lines{"1 toBeDeleted", "2 toBeDeleted", "1 deleted", "2 deleted"}));
-        EXPECT_EQ(Tr::MidiManagerInitializers, nullptr);
-        EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
-        EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth") || Tr::IsMidiDeviceOpen(1, "Keys")) << "the ports were closed";
-        EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
-        Tr::MidiManager::CloseAll(1);   // without a manager: nothing
-    });
+    Fresh(
+        [&] {
+            EXPECT_EQ(initLog, (Lines{"1 created", "2 created", "1 inited", "2 inited"})) << "each once, in order";
+            AddPorts({{0, "Synth"}, {1, "Keys"}});
+            manager->SetSuspended(0);
+            manager->Open(0, 0, 1);
+            manager->Open(0, 1, 1);
+            ASSERT_TRUE(Tr::IsMidiDeviceOpen(0, "Synth") && Tr::IsMidiDeviceOpen(1, "Keys"));
+            log.clear();
+            initLog.clear();
+            Tr::VuskSystem::shutdown();
+            EXPECT_EQ(initLog, (Lines{"1 toBeDeleted", "2 toBeDeleted", "1 deleted", "2 deleted"}));
+            EXPECT_EQ(Tr::MidiManagerInitializers, nullptr);
+            EXPECT_TRUE(log.empty()) << "no listener hears of the closes at shutdown";
+            EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth") || Tr::IsMidiDeviceOpen(1, "Keys")) << "the ports were closed";
+            EXPECT_FALSE(Tr::TMidiAliasManager::IsInstanceAllocated());
+            Tr::MidiManager::CloseAll(1);   // without a manager: nothing
+        },
+        [] {
+            auto* first = new LoggingInitializer("1");
+            for (LoggingInitializer* i : {first, new LoggingInitializer("2"), first, static_cast<LoggingInitializer*>(nullptr)})
+                Tr::MidiManager::AddInitializer(i);
+        });
 }
 
-TEST(MidiManagerDeathTest, AskingAfterShutdownIsFatal)
+// Each singleton of the MIDI library exists once per process: asking for it after the shutdown is fatal.
+TEST(MidiSingletonsDeathTest, AskingAfterShutdownIsFatal)
 {
-    EXPECT_DEATH(
-        {
-            juce::ScopedJuceInitialiser_GUI juceInit;
-            TestMidi::ForgetRegisteredBackEnds();
-            Tr::MidiManager::instance();
-            Tr::VuskSystem::shutdown();
-            Tr::MidiManager::instance();
-        },
-        "failed assertion `FALSE'");
+    const std::pair<void (*)(), const char*> singletons[] = {
+        {[] { Tr::MidiManager::instance(); }, "failed assertion `FALSE'"},
+        {[] { Tr::TMidiAliasManager::instance(); }, "MidiAlias\\.cpp:[0-9]+: failed assertion `FALSE'"},
+        {[] { Tr::TMidiRouter::instance(); }, "MidiRouter\\.cpp:[0-9]+: failed assertion `FALSE'"},
+    };
+    for (const auto& [ask, dies] : singletons)
+        EXPECT_DEATH(
+            {
+                juce::ScopedJuceInitialiser_GUI juceInit;
+                TestMidi::ForgetRegisteredBackEnds();
+                ask();
+                Tr::VuskSystem::shutdown();
+                ask();
+            },
+            dies);
 }
 
 TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
@@ -96,9 +99,7 @@ TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
 TEST_F(ManagerTest, AliasManagerMaintainsDeviceAliasesOfThePorts)
 {
     Fresh([&] {
-        factory->AddPort(0, "Synth");
-        factory->AddPort(0, "Drums");
-        factory->AddPort(1, "Keys");
+        AddPorts({{0, "Synth"}, {0, "Drums"}, {1, "Keys"}});
         Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
         struct : Tr::TMidiAliasChangeListener
         {

@@ -1,6 +1,7 @@
 // The back end as far as it needs no sequencer; the VM test (tests/vm/midi) covers a real one.
 #include "FreshProcess.h"
 
+#include "core/TextHelpers.h"
 #include "core/TrAutoDelete.h"
 #include "core/TrList.h"
 #include "midi/MidiManager.h"
@@ -34,19 +35,6 @@ public:
 uint64_t Millis(double ms)
 {
     return AudioConvertNanosToHostTime(static_cast<uint64_t>(ms * 1000000.0 + 0.5));
-}
-
-std::string OpenError(Tr::TMidiDeviceBase& device)
-{
-    try
-    {
-        device.Open();
-    }
-    catch (const Tr::EMidiError& e)
-    {
-        return e.what();
-    }
-    return "(opened)";
 }
 } // namespace
 
@@ -142,8 +130,8 @@ TEST(MidiPortMac, WithoutSequencerNoPortsAndQuietFailures)
         ASSERT_TRUE(input && output);
         EXPECT_NE(in->GetDescriptor(), &keys) << "the port object owns a clone";
         EXPECT_EQ(factory->CreateDevice(nullptr), nullptr);
-        EXPECT_EQ(OpenError(*in), "Cannot open MIDI input device \"Keys\":");
-        EXPECT_EQ(OpenError(*out), "Cannot open MIDI output device \"Synth\":");
+        EXPECT_EQ(ErrorText([&] { in->Open(); }), "Cannot open MIDI input device \"Keys\":");
+        EXPECT_EQ(ErrorText([&] { out->Open(); }), "Cannot open MIDI output device \"Synth\":");
         EXPECT_FALSE(Tr::IsMidiDeviceOpen(0, "Synth"));
         input->Start();
         EXPECT_FALSE(input->IsStarted());

@@ -1,7 +1,6 @@
 #include "TestMidiFactory.h"
 
 #include "midi/MidiManager.h"
-#include "midi/MidiManager.h"
 #include "midi/MidiUtil.h"
 
 #include <algorithm>
@@ -18,36 +17,124 @@ void EraseValue(std::vector<T>& v, T value)
 {
     v.erase(std::remove(v.begin(), v.end(), value), v.end());
 }
-
-// Opening resolves the descriptor's system index now, as the real service does.
-TestMidiPort* OpenScriptedPort(TestMidiSystem& system, const Tr::MidiDeviceDescriptor& desc, const char* what)
-{
-    Guard g(system.mutex);
-    TestMidiPort* port = system.PortAt(desc.FIsInput ? 1 : 0, desc.FSystemIndex);
-    if (port == nullptr)
-        throw Tr::EMidiError(std::string("Cannot open MIDI ") + what + " device \"" + desc.GetName() + "\":");
-    if (port->openFailure == OpenFailure::Throw)
-        throw Tr::EMidiError(port->failMessage);
-    if (port->openFailure == OpenFailure::StayClosed)
-        return nullptr;
-    ++port->openCount;
-    ++port->openObjects;
-    return port;
-}
-
-bool HasMoved(TestMidiSystem& system, void* handle, int openedAt)
-{
-    Guard g(system.mutex);
-    const auto* port = static_cast<TestMidiPort*>(handle);
-    return port != nullptr && port->address != openedAt;
-}
-
-void CloseScriptedPort(TestMidiPort* port)
-{
-    --port->openObjects;
-    ++port->closeCount;
-}
 } // namespace
+
+// Port objects of either direction: each opens the port at its descriptor's system index at open
+// time, as the real service does, and has lost it once the port's program moved elsewhere.
+template <typename Base>
+class ScriptedPortObject : public Base
+{
+public:
+    ScriptedPortObject(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
+        : Base(desc), FSystem(std::move(system)) {}
+    ~ScriptedPortObject() override { this->Close(); }
+    bool HasLostPort() override
+    {
+        Guard g(FSystem->mutex);
+        return Port() != nullptr && Port()->address != FOpenedAt;
+    }
+
+protected:
+    TestMidiPort* Port() const { return static_cast<TestMidiPort*>(this->FHandle.load()); }
+    void OpenImpl() override
+    {
+        Guard g(FSystem->mutex);
+        const Tr::MidiDeviceDescriptor& desc = *this->FDesc;
+        TestMidiPort* port = FSystem->PortAt(desc.FIsInput ? 1 : 0, desc.FSystemIndex);
+        if (port == nullptr)
+            throw Tr::EMidiError(std::string("Cannot open MIDI ") + (desc.FIsInput ? "input" : "output") + " device \""
+                                 + desc.GetName() + "\":");
+        if (port->openFailure == OpenFailure::Throw)
+            throw Tr::EMidiError(port->failMessage);
+        if (port->openFailure == OpenFailure::StayClosed)
+            return;
+        ++port->openCount;
+        ++port->openObjects;
+        FOpenedAt = port->address;
+        this->FHandle = port;
+    }
+    bool CloseImpl(void* handle) override
+    {
+        Guard g(FSystem->mutex);
+        --static_cast<TestMidiPort*>(handle)->openObjects;
+        ++static_cast<TestMidiPort*>(handle)->closeCount;
+        return true;
+    }
+
+    std::shared_ptr<TestMidiSystem> FSystem;
+    int FOpenedAt = 0;   // the port's address when opened
+};
+
+class TestMidiInput : public ScriptedPortObject<Tr::TMidiInputBase>
+{
+public:
+    using ScriptedPortObject::ScriptedPortObject;
+    void Start() override
+    {
+        Guard g(FSystem->mutex);
+        if (Port() == nullptr || FStarted)
+            return;
+        if (Port()->startFailure)
+            throw Tr::EMidiError("scripted start failure");
+        Port()->startedInputs.push_back(this);
+        FStarted = true;
+    }
+    void Stop() override
+    {
+        Guard g(FSystem->mutex);
+        if (Port() != nullptr)
+            EraseValue(Port()->startedInputs, this);
+        FStarted = false;
+    }
+    bool IsStarted() override
+    {
+        Guard g(FSystem->mutex);
+        return IsOpen() && FStarted;
+    }
+
+protected:
+    bool CloseImpl(void* handle) override
+    {
+        Guard g(FSystem->mutex);
+        EraseValue(static_cast<TestMidiPort*>(handle)->startedInputs, static_cast<TestMidiInput*>(this));
+        FStarted = false;
+        return ScriptedPortObject::CloseImpl(handle);
+    }
+
+private:
+    bool FStarted = false;
+};
+
+class TestMidiOutput : public ScriptedPortObject<Tr::TMidiOutputBase>
+{
+public:
+    using ScriptedPortObject::ScriptedPortObject;
+    using Tr::TMidiOutputBase::SendShort;
+    unsigned char SendShort(unsigned char status, unsigned char data1, unsigned char data2) override
+    {
+        const int n = Tr::ShortMidiMessageLength(status);
+        const unsigned char bytes[3] = {status, data1, data2};
+        return n >= 1 && Record(SendKind::Short, bytes, n) ? 1 : 0;
+    }
+    int SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* /*callback*/) override
+    {
+        return data != nullptr && len >= 1 && Record(SendKind::Long, static_cast<const unsigned char*>(data), len) ? len : 0;
+    }
+
+private:
+    bool Record(SendKind kind, const unsigned char* data, int len)
+    {
+        Guard g(FSystem->mutex);
+        TestMidiPort* port = Port();
+        // A port that vanished or moved while open refuses, as a send to a gone device fails.
+        if (port == nullptr || !port->present || port->address != FOpenedAt || port->sendFailure == SendFailure::Refuse)
+            return false;
+        if (port->sendFailure == SendFailure::Throw)
+            throw Tr::EMidiError("scripted send failure");
+        FSystem->sent.push_back(SentMessage{port->id, kind, std::vector<unsigned char>(data, data + len)});
+        return true;
+    }
+};
 
 TestMidiPort* TestMidiSystem::PortAt(unsigned char isInput, int systemIndex)
 {
@@ -146,22 +233,14 @@ std::vector<std::vector<unsigned char>> TestMidiFactory::SentTo(int id) const
     return out;
 }
 
-int TestMidiFactory::Inject(int id, const std::vector<unsigned char>& bytes, unsigned long long time)
-{
-    std::vector<unsigned char> copy(bytes);
-    return Inject(id, copy.data(), static_cast<int>(copy.size()), time);
-}
-
-int TestMidiFactory::Inject(int id, unsigned char* data, int len, unsigned long long time)
+int TestMidiFactory::Inject(int id, std::vector<unsigned char> bytes, unsigned long long time)
 {
     Guard g(FSystem->mutex);
     const std::vector<TestMidiInput*> inputs = Port(id).startedInputs;
-    if (inputs.empty())
-        return -1;
     int delivered = 0;
     for (TestMidiInput* input : inputs)
-        delivered += std::max(input->SplitAndDispatchMidiMessage(time, data, len), 0);
-    return delivered;
+        delivered += std::max(input->SplitAndDispatchMidiMessage(time, bytes.data(), static_cast<int>(bytes.size())), 0);
+    return inputs.empty() ? -1 : delivered;
 }
 
 void TestMidiFactory::recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list)
@@ -188,118 +267,6 @@ Tr::TMidiDeviceBase* TestMidiFactory::CreateDevice(Tr::MidiDeviceDescriptor* des
     if (copy->FIsInput)
         return new TestMidiInput(copy, FSystem);
     return new TestMidiOutput(copy, FSystem);
-}
-
-// ---- TestMidiInput ---------------------------------------------------------------------------
-
-void TestMidiInput::OpenImpl()
-{
-    if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "input"))
-    {
-        FOpenedAt = port->address;
-        FHandle = port;
-    }
-}
-
-bool TestMidiInput::HasLostPort()
-{
-    return HasMoved(*FSystem, FHandle.load(), FOpenedAt);
-}
-
-bool TestMidiInput::CloseImpl(void* handle)
-{
-    Guard g(FSystem->mutex);
-    auto* port = static_cast<TestMidiPort*>(handle);
-    EraseValue(port->startedInputs, static_cast<TestMidiInput*>(this));
-    FStarted = false;
-    CloseScriptedPort(port);
-    return true;
-}
-
-void TestMidiInput::Start()
-{
-    Guard g(FSystem->mutex);
-    auto* port = static_cast<TestMidiPort*>(FHandle.load());
-    if (port == nullptr || FStarted)
-        return;
-    if (port->startFailure)
-        throw Tr::EMidiError("scripted start failure");
-    port->startedInputs.push_back(this);
-    FStarted = true;
-}
-
-void TestMidiInput::Stop()
-{
-    Guard g(FSystem->mutex);
-    if (auto* port = static_cast<TestMidiPort*>(FHandle.load()))
-        EraseValue(port->startedInputs, this);
-    FStarted = false;
-}
-
-bool TestMidiInput::IsStarted()
-{
-    Guard g(FSystem->mutex);
-    return IsOpen() && FStarted;
-}
-
-// ---- TestMidiOutput --------------------------------------------------------------------------
-
-void TestMidiOutput::OpenImpl()
-{
-    if (TestMidiPort* port = OpenScriptedPort(*FSystem, *FDesc, "output"))
-    {
-        FOpenedAt = port->address;
-        FHandle = port;
-    }
-}
-
-bool TestMidiOutput::HasLostPort()
-{
-    return HasMoved(*FSystem, FHandle.load(), FOpenedAt);
-}
-
-bool TestMidiOutput::CloseImpl(void* handle)
-{
-    Guard g(FSystem->mutex);
-    CloseScriptedPort(static_cast<TestMidiPort*>(handle));
-    return true;
-}
-
-bool TestMidiOutput::Record(SendKind kind, const unsigned char* data, int len)
-{
-    Guard g(FSystem->mutex);
-    auto* port = static_cast<TestMidiPort*>(FHandle.load());
-    // A port that vanished or moved while open refuses, as a send to a gone device fails.
-    if (port == nullptr || !port->present || port->address != FOpenedAt || port->sendFailure == SendFailure::Refuse)
-        return false;
-    if (port->sendFailure == SendFailure::Throw)
-        throw Tr::EMidiError("scripted send failure");
-    FSystem->sent.push_back(SentMessage{port->id, kind, std::vector<unsigned char>(data, data + len)});
-    return true;
-}
-
-unsigned char TestMidiOutput::SendShort(unsigned char status, unsigned char data1, unsigned char data2)
-{
-    const int n = Tr::ShortMidiMessageLength(status);
-    const unsigned char bytes[3] = {status, data1, data2};
-    return n >= 1 && Record(SendKind::Short, bytes, n) ? 1 : 0;
-}
-
-int TestMidiOutput::SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* /*callback*/)
-{
-    if (data == nullptr || len < 1)
-        return 0;
-    return Record(SendKind::Long, static_cast<const unsigned char*>(data), len) ? len : 0;
-}
-
-// ---- RecordingDataListener -------------------------------------------------------------------
-
-std::vector<std::vector<unsigned char>> RecordingDataListener::Pieces() const
-{
-    std::vector<std::vector<unsigned char>> out;
-    for (const Message& m : Messages())
-        out.push_back(m.bytes);
-    return out;
 }
 
 void ForgetRegisteredBackEnds()

@@ -118,8 +118,11 @@ public:
     // ---- Incoming data ----
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
     // the messages delivered in all, or -1 when no input of that port is started.
-    int Inject(int id, const std::vector<unsigned char>& bytes, unsigned long long time = 0);
-    int Inject(int id, unsigned char* data, int len, unsigned long long time = 0);
+    int Inject(int id, std::vector<unsigned char> bytes, unsigned long long time = 0);
+    int Inject(int id, unsigned char* data, int len, unsigned long long time = 0)
+    {
+        return Inject(id, std::vector<unsigned char>(data, data + len), time);
+    }
 
     // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
@@ -152,82 +155,4 @@ private:
     int FRecreateCount = 0;
 };
 
-// Port objects. Both open the port at their descriptor's system index.
-class TestMidiInput : public Tr::TMidiInputBase
-{
-public:
-    TestMidiInput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
-        : TMidiInputBase(desc), FSystem(std::move(system)) {}
-    ~TestMidiInput() override { Close(); }
-
-    void Start() override;
-    void Stop() override;
-    bool IsStarted() override;
-    bool HasLostPort() override;
-
-protected:
-    void OpenImpl() override;
-    bool CloseImpl(void* handle) override;
-
-private:
-    std::shared_ptr<TestMidiSystem> FSystem;
-    bool FStarted = false;
-    int FOpenedAt = 0;   // the port's address when opened
-};
-
-class TestMidiOutput : public Tr::TMidiOutputBase
-{
-public:
-    TestMidiOutput(Tr::MidiDeviceDescriptor* desc, std::shared_ptr<TestMidiSystem> system)
-        : TMidiOutputBase(desc), FSystem(std::move(system)) {}
-    ~TestMidiOutput() override { Close(); }
-
-    using Tr::TMidiOutputBase::SendShort;
-    unsigned char SendShort(unsigned char status, unsigned char data1, unsigned char data2) override;
-    int SendLongWait(void* data, int len, Tr::TMidiOutWaitCallback* callback) override;
-    bool HasLostPort() override;
-
-protected:
-    void OpenImpl() override;
-    bool CloseImpl(void* handle) override;
-
-private:
-    bool Record(SendKind kind, const unsigned char* data, int len);
-
-    std::shared_ptr<TestMidiSystem> FSystem;
-    int FOpenedAt = 0;   // the port's address when opened
-};
-
-// Records every message an input delivers (thread-safe), for tests of incoming data.
-class RecordingDataListener : public Tr::TMidiDeviceDataListener
-{
-public:
-    struct Message
-    {
-        Tr::TMidiInputBase* sender = nullptr;
-        unsigned long long time = 0;
-        std::vector<unsigned char> bytes;
-    };
-
-    void OnMidiDeviceMessage(Tr::TMidiInputBase* sender, unsigned long long time, unsigned char* data, int len) override
-    {
-        std::lock_guard<std::mutex> g(FMutex);
-        FMessages.push_back(Message{sender, time, std::vector<unsigned char>(data, data + len)});
-    }
-    std::vector<Message> Messages() const
-    {
-        std::lock_guard<std::mutex> g(FMutex);
-        return FMessages;
-    }
-    std::vector<std::vector<unsigned char>> Pieces() const;   // just the bytes of each message
-    void Clear()
-    {
-        std::lock_guard<std::mutex> g(FMutex);
-        FMessages.clear();
-    }
-
-private:
-    mutable std::mutex FMutex;
-    std::vector<Message> FMessages;
-};
 } // namespace TestMidi
