@@ -110,9 +110,13 @@ OSStatus Client::Dispose(MIDIClientRef ref)
     }
     for (auto& entry : ports)
     {
-        std::lock_guard<std::recursive_mutex> lock(entry.second->callbackMutex);
-        entry.second->alive = false;
-        entry.second->connections.clear();
+        {
+            std::lock_guard<std::recursive_mutex> lock(entry.second->callbackMutex);
+            entry.second->alive = false;
+            entry.second->connections.clear();
+        }
+        std::lock_guard<std::mutex> lock(client->FOutputMutex);
+        entry.second->open = false;
     }
     // The connection closes with the last reference, which a send in progress may still hold.
     return 0;
@@ -147,25 +151,11 @@ std::shared_ptr<Port> Client::FindPort(MIDIPortRef ref, std::shared_ptr<Client>*
     return nullptr;
 }
 
-std::shared_ptr<Port> Client::AnyOutputPort(std::shared_ptr<Client>* owner)
+std::shared_ptr<Client> Client::First()
 {
     Table& table = TheTable();
-    std::map<MIDIClientRef, std::shared_ptr<Client>> clients;
-    {
-        std::lock_guard<std::mutex> lock(table.mutex);
-        clients = table.clients;
-    }
-    for (const auto& entry : clients)
-    {
-        std::lock_guard<std::mutex> lock(entry.second->FPortsMutex);
-        for (const auto& port : entry.second->FPorts)
-            if (!port.second->isInput)
-            {
-                *owner = entry.second;
-                return port.second;
-            }
-    }
-    return nullptr;
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.clients.empty() ? nullptr : table.clients.begin()->second;
 }
 
 bool Client::Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& query)
@@ -327,15 +317,16 @@ OSStatus Client::DisposePort(MIDIPortRef ref)
         std::lock_guard<std::mutex> lock(client->FPortsMutex);
         client->FPorts.erase(port->alsaPort);
     }
-    {
-        // Routes to further destinations go with it; a send in progress finishes first.
-        std::lock_guard<std::mutex> lock(client->FOutputMutex);
-        for (const auto& route : port->routes)
-            if (route.second != port->alsaPort)
-                snd_seq_delete_simple_port(client->FSeq.get(), route.second);
-        port->routes.clear();
-    }
-    // Deleting the port ends its subscriptions too.
+    // A send in progress finishes first; later ones find the port closed. The routes it held
+    // end once nobody holds them and what waits in the queue for them has left, so a send that
+    // was accepted still arrives, at its destination alone.
+    std::lock_guard<std::mutex> lock(client->FOutputMutex);
+    port->open = false;
+    for (MIDIEndpointRef destination : port->routes)
+        client->ReleaseRoute({ destination, false });
+    port->routes.clear();
+    port->coders.clear();
+    // No event leaves from the port itself. Deleting it ends its subscriptions too.
     snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);
     return 0;
 }
