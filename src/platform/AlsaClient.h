@@ -145,7 +145,7 @@ private:
         int holders = 0;               // output ports (or SysEx requests) that send through it
         bool queued = false;           // events went through the queue
         uint64_t due = 0;              // queue time of the latest of them
-        unsigned retirement = 0;       // counts the times nobody held it; a marker names one
+        unsigned retirement = 0;       // since nobody holds it; its marker names it
         bool markerQueued = false;
     };
     using RouteKey = std::pair<MIDIEndpointRef, bool>;   // destination, for SysEx requests
@@ -203,6 +203,7 @@ private:
     std::mutex FOutputMutex;                        // the queue, the routes, the ports' output sides
     int FQueue = -1;
     std::map<RouteKey, Route> FRoutes;
+    unsigned FRetirements = 0;                      // so that no two markers name the same one
     std::map<uint16_t, uint64_t> FIdentities;       // of sends that may have events waiting: last due
     uint16_t FNextIdentity = 0;
     Outgoing FOutgoing;                             // of MIDISend, kept for its room

@@ -121,7 +121,7 @@ void Client::ReleaseRoute(const RouteKey& key)
     if (found == FRoutes.end() || --found->second.holders > 0)
         return;
     Route& route = found->second;
-    ++route.retirement;
+    route.retirement = ++FRetirements;
     route.markerQueued = false;
     if (!route.queued)
     {
@@ -393,14 +393,15 @@ OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destinati
     int route = -1;
     const RouteKey key { ref, false };
     const OSStatus prepared = PrepareDestination(key, destination, port.name, holding, route);
-    if (!holding)
+    if (holding)
+        port.routes.insert(ref);
+    else
     {
         port.routes.erase(ref);
         port.coders.erase(ref);
     }
     if (prepared != 0)
         return prepared;
-    port.routes.insert(ref);
     MidiCoder& coder = port.coders[ref];
     if (!coder)
         coder = NewMidiCoder(kEventBytes);
