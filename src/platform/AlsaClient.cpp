@@ -258,6 +258,16 @@ bool Client::OnOwnThread() const
     return self == FReceiver.get_id() || self == FSysexThread.get_id();
 }
 
+int NewSequencerPort(snd_seq_t* seq, const std::string& name, bool isInput)
+{
+    // No subscription rights for others: our ports are our own business, not endpoints another
+    // program (or another copy of this one) should list. We connect them ourselves. An output
+    // port is writable too, for the end marker it gets as a route (AlsaSend.cpp).
+    return snd_seq_create_simple_port(seq, name.c_str(),
+                                      isInput ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE,
+                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+}
+
 OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::string& name,
                          MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort)
 {
@@ -270,19 +280,13 @@ OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::strin
     if (!isInput && !client.EnsureQueue())
         return kMIDIErrServerStart;
 
-    snd_seq_port_info_t* info = nullptr;
-    snd_seq_port_info_alloca(&info);
-    snd_seq_port_info_set_name(info, name.c_str());
-    // No subscription rights for others: our ports are our own business, not endpoints another
-    // program (or another copy of this one) should list. We connect them ourselves.
-    snd_seq_port_info_set_capability(info, isInput ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ);
-    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    if (snd_seq_create_port(client.FSeq.get(), info) < 0)
+    const int alsaPort = NewSequencerPort(client.FSeq.get(), name, isInput);
+    if (alsaPort < 0)
         return kMIDIErrServerStart;
 
     auto port = std::make_shared<Port>();
     port->ref = MakeRef(ObjectKind::Port, table.nextNumber++);
-    port->alsaPort = snd_seq_port_info_get_port(info);
+    port->alsaPort = alsaPort;
     port->isInput = isInput;
     port->name = name;
     port->readProc = readProc;
@@ -326,8 +330,9 @@ OSStatus Client::DisposePort(MIDIPortRef ref)
         client->ReleaseRoute({ destination, false });
     port->routes.clear();
     port->coders.clear();
-    // No event leaves from the port itself. Deleting it ends its subscriptions too.
-    snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);
+    // Deleting it ends its subscriptions too; one that serves as a route ends with the route.
+    if (!port->lent)
+        snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);
     return 0;
 }
 

@@ -50,10 +50,14 @@ struct Port
     // whose routes it holds (Client::Route). A disposed port (open cleared) sends nothing more.
     std::string name;
     bool open = true;
+    bool lent = false;                             // alsaPort serves as a route
     std::map<MIDIEndpointRef, MidiCoder> coders;   // by destination
     Pacing pacing;
     std::set<MIDIEndpointRef> routes;
 };
+
+// A sequencer port of ours for input or output, or a negative error code.
+int NewSequencerPort(snd_seq_t* seq, const std::string& name, bool isInput);
 
 class Client
 {
@@ -131,7 +135,7 @@ private:
     };
     // A sequencer port that the events for one destination leave from, subscribed to that
     // destination alone, and shared by every output port that sends there (SysEx requests have
-    // routes of their own).
+    // routes of their own). The first route an output port makes is its own sequencer port.
     // Events go to the subscribers of the route, not to an address: when the destination's program
     // ends, the kernel ends the subscription with it, so events still waiting in our queue reach
     // nobody, never a program that takes over the address (the kernel does not take them out of
@@ -168,10 +172,11 @@ private:
     void ReleaseIdentity(const Ticket& ticket);
     // 0 when the destination is still the port its reference was made for and its route is
     // subscribed to it; route names that route. holding says whether the caller holds the route:
-    // it is taken when missing (made under name when there is none) and let go when the
-    // destination has gone.
-    OSStatus PrepareDestination(const RouteKey& key, const Endpoint& destination, const std::string& name,
-                                bool& holding, int& route);
+    // it is taken when missing and let go when the destination has gone. A route that is made
+    // takes the sequencer port of lender (the sending output port, null for SysEx requests) when
+    // it does not serve as one yet.
+    OSStatus PrepareDestination(const RouteKey& key, const Endpoint& destination, Port* lender, bool& holding,
+                                int& route);
     // Lets go of the route for the destination; one that nobody holds any more ends.
     void ReleaseRoute(const RouteKey& key);
     // Queues the end markers of the routes that nobody holds and that lack one.

@@ -21,6 +21,7 @@ const size_t kEventBytes = 256;
 // One byte on a MIDI cable (3125 bytes per second): the pace of SysEx requests.
 const uint64_t kNanosPerByte = 320000;
 const uint64_t kNanosPerSecond = 1000000000u;
+const char* const kSysexRouteName = "SysEx requests";
 // The latest time the queue's clock can hold (its seconds are 32 bits).
 const uint64_t kLastQueueNanos = uint64_t(UINT32_MAX) * kNanosPerSecond + (kNanosPerSecond - 1);
 
@@ -67,13 +68,19 @@ bool Client::EnsureQueue()
     return true;
 }
 
-OSStatus Client::PrepareDestination(const RouteKey& key, const Endpoint& destination, const std::string& name,
-                                    bool& holding, int& route)
+OSStatus Client::PrepareDestination(const RouteKey& key, const Endpoint& destination, Port* lender, bool& holding,
+                                    int& route)
 {
     const auto letGo = [&] {
-        if (holding)
+        // An output port keeps the route made of its own sequencer port until it is disposed of,
+        // so that the number stays its own while it is open.
+        auto held = FRoutes.find(key);
+        const bool own = lender != nullptr && held != FRoutes.end() && held->second.alsaPort == lender->alsaPort;
+        if (holding && !own)
+        {
             ReleaseRoute(key);
-        holding = false;
+            holding = false;
+        }
         return kMIDIErrUnknownEndpoint;
     };
     // A port that took over the address of the one we were asked for counts as that one gone:
@@ -85,11 +92,16 @@ OSStatus Client::PrepareDestination(const RouteKey& key, const Endpoint& destina
     auto found = FRoutes.find(key);
     if (found == FRoutes.end())
     {
-        // Private like our other ports: we connect it ourselves. Writable by us alone in practice
-        // (nobody can subscribe), for its end marker.
+        // An output port's own sequencer port serves as the first route it needs, so the first
+        // send through a port makes no port.
         Route made;
-        made.alsaPort = snd_seq_create_simple_port(FSeq.get(), name.c_str(), SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE,
-                                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        if (lender != nullptr && !lender->lent)
+        {
+            made.alsaPort = lender->alsaPort;
+            lender->lent = true;
+        }
+        else
+            made.alsaPort = NewSequencerPort(FSeq.get(), lender != nullptr ? lender->name : kSysexRouteName, false);
         if (made.alsaPort < 0)
             return kMIDIErrMessageSend;
         found = FRoutes.emplace(key, made).first;
@@ -392,16 +404,16 @@ OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destinati
     bool holding = port.routes.count(ref) != 0;
     int route = -1;
     const RouteKey key { ref, false };
-    const OSStatus prepared = PrepareDestination(key, destination, port.name, holding, route);
+    const OSStatus prepared = PrepareDestination(key, destination, &port, holding, route);
     if (holding)
         port.routes.insert(ref);
     else
-    {
         port.routes.erase(ref);
-        port.coders.erase(ref);
-    }
     if (prepared != 0)
+    {
+        port.coders.erase(ref);   // a message begun for it ends here
         return prepared;
+    }
     MidiCoder& coder = port.coders[ref];
     if (!coder)
         coder = NewMidiCoder(kEventBytes);
@@ -492,12 +504,6 @@ void Client::SysexLoop()
     }
 }
 
-namespace {
-
-const char* const kSysexRouteName = "SysEx requests";
-
-} // namespace
-
 void Client::SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock)
 {
     MIDISysexSendRequest* const request = job.request;
@@ -526,7 +532,7 @@ void Client::SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock)
             out.Clear();
             SendClock clock;
             int route = -1;
-            status = PrepareDestination(key, job.destination, kSysexRouteName, holding, route);
+            status = PrepareDestination(key, job.destination, nullptr, holding, route);
             if (status == 0)
                 status = StageBytes(pacing, coder.get(), route, AudioGetCurrentHostTime(), request->data, piece, clock,
                                     out);

@@ -413,10 +413,7 @@ TEST_F(AlsaSequencer, WhatWaitsForAClosedPortReachesItsDestinationAndNoOther)
             MIDITimeStamp stamp = now + AudioConvertNanosToHostTime(uint64_t(std::max(step.aheadMs, 0)) * 1000000u);
             if (step.aheadMs == paced)
                 next[step.to] = (stamp = std::max(now, next[step.to])) + AudioConvertNanosToHostTime(546 * 320000u);
-            if (port != 0)
-            {
-                ASSERT_EQ(MIDIPortDispose(port), 0);
-            }
+            ASSERT_TRUE(port == 0 || MIDIPortDispose(port) == 0);
             ASSERT_EQ(MIDIOutputPortCreate(ours.client, SysString("Output port").get(), &port), 0);
             EXPECT_EQ(SendPacket(port, destinations[step.to], step.bytes == 3 ? std::vector<uint8_t> { 0x90, 60, 1 }
                                                                               : Sysex(546, 1),
@@ -500,10 +497,8 @@ TEST_F(AlsaSequencer, RoutesEndWithTheirLastUseWhileClosesRaceSends)
     {
         MIDIPortRef port = 0;
         EXPECT_EQ(MIDIOutputPortCreate(ours.client, SysString("Output port").get(), &port), 0);
-        if (const MIDIPortRef previous = latest.exchange(port))
-        {
-            EXPECT_EQ(MIDIPortDispose(previous), 0);
-        }
+        const MIDIPortRef previous = latest.exchange(port);
+        EXPECT_TRUE(previous == 0 || MIDIPortDispose(previous) == 0);
     }
     done = true;
     for (std::thread& thread : threads)
