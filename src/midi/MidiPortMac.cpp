@@ -48,13 +48,6 @@ MIDIEndpointRef EndpointOf(void* handle)
     return static_cast<MIDIEndpointRef>(reinterpret_cast<uintptr_t>(handle));
 }
 
-MIDIEndpointRef EndpointAt(unsigned char isInput, int index)
-{
-    if (index < 0)
-        return 0;
-    return isInput ? MIDIGetSource(static_cast<size_t>(index)) : MIDIGetDestination(static_cast<size_t>(index));
-}
-
 std::vector<MIDIEndpointRef> AllEndpoints(unsigned char isInput)
 {
     return isInput ? MIDIGetAllSources() : MIDIGetAllDestinations();
@@ -342,11 +335,6 @@ std::string MidiMacFactory::DisplayName(const std::string& name, const std::stri
 std::string MidiMacFactory::UniqueIdText(int id)
 {
     return id == 0 || id == -1 ? std::string() : IntToHexLen(id, 8, 8);
-}
-
-MidiDeviceDescriptor* MidiMacFactory::CreateDescriptor(unsigned char isInput, int i)
-{
-    return DescribeEndpoint(isInput, i, EndpointAt(isInput, i));
 }
 
 MidiDeviceDescriptor* MidiMacFactory::DescribeEndpoint(unsigned char isInput, int i, MIDIEndpointRef endpoint)

@@ -54,9 +54,8 @@ public:
     static std::string UniqueIdText(int id);
 
 protected:
-    // The descriptor of source (isInput) or destination i, or null when there is none.
-    MidiDeviceDescriptor* CreateDescriptor(unsigned char isInput, int i);
-    // The same for the endpoint that a listing gave as source or destination i.
+    // The descriptor of the endpoint that a listing gave as source (isInput) or destination i, or
+    // null when there is none.
     MidiDeviceDescriptor* DescribeEndpoint(unsigned char isInput, int i, MIDIEndpointRef endpoint);
 
 private:

@@ -110,9 +110,13 @@ OSStatus Client::Dispose(MIDIClientRef ref)
     }
     for (auto& entry : ports)
     {
-        std::lock_guard<std::recursive_mutex> lock(entry.second->callbackMutex);
-        entry.second->alive = false;
-        entry.second->connections.clear();
+        {
+            std::lock_guard<std::recursive_mutex> lock(entry.second->callbackMutex);
+            entry.second->alive = false;
+            entry.second->connections.clear();
+        }
+        std::lock_guard<std::mutex> lock(client->FOutputMutex);
+        entry.second->open = false;
     }
     // The connection closes with the last reference, which a send in progress may still hold.
     return 0;
@@ -147,25 +151,11 @@ std::shared_ptr<Port> Client::FindPort(MIDIPortRef ref, std::shared_ptr<Client>*
     return nullptr;
 }
 
-std::shared_ptr<Port> Client::AnyOutputPort(std::shared_ptr<Client>* owner)
+std::shared_ptr<Client> Client::First()
 {
     Table& table = TheTable();
-    std::map<MIDIClientRef, std::shared_ptr<Client>> clients;
-    {
-        std::lock_guard<std::mutex> lock(table.mutex);
-        clients = table.clients;
-    }
-    for (const auto& entry : clients)
-    {
-        std::lock_guard<std::mutex> lock(entry.second->FPortsMutex);
-        for (const auto& port : entry.second->FPorts)
-            if (!port.second->isInput)
-            {
-                *owner = entry.second;
-                return port.second;
-            }
-    }
-    return nullptr;
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.clients.empty() ? nullptr : table.clients.begin()->second;
 }
 
 bool Client::Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& query)
@@ -268,6 +258,16 @@ bool Client::OnOwnThread() const
     return self == FReceiver.get_id() || self == FSysexThread.get_id();
 }
 
+int NewSequencerPort(snd_seq_t* seq, const std::string& name, bool isInput)
+{
+    // No subscription rights for others: our ports are our own business, not endpoints another
+    // program (or another copy of this one) should list. We connect them ourselves. An output
+    // port is writable too, for the end marker it gets as a route (AlsaSend.cpp).
+    return snd_seq_create_simple_port(seq, name.c_str(),
+                                      isInput ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE,
+                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+}
+
 OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::string& name,
                          MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort)
 {
@@ -280,19 +280,13 @@ OSStatus Client::NewPort(MIDIClientRef clientRef, bool isInput, const std::strin
     if (!isInput && !client.EnsureQueue())
         return kMIDIErrServerStart;
 
-    snd_seq_port_info_t* info = nullptr;
-    snd_seq_port_info_alloca(&info);
-    snd_seq_port_info_set_name(info, name.c_str());
-    // No subscription rights for others: our ports are our own business, not endpoints another
-    // program (or another copy of this one) should list. We connect them ourselves.
-    snd_seq_port_info_set_capability(info, isInput ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ);
-    snd_seq_port_info_set_type(info, SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    if (snd_seq_create_port(client.FSeq.get(), info) < 0)
+    const int alsaPort = NewSequencerPort(client.FSeq.get(), name, isInput);
+    if (alsaPort < 0)
         return kMIDIErrServerStart;
 
     auto port = std::make_shared<Port>();
     port->ref = MakeRef(ObjectKind::Port, table.nextNumber++);
-    port->alsaPort = snd_seq_port_info_get_port(info);
+    port->alsaPort = alsaPort;
     port->isInput = isInput;
     port->name = name;
     port->readProc = readProc;
@@ -327,16 +321,18 @@ OSStatus Client::DisposePort(MIDIPortRef ref)
         std::lock_guard<std::mutex> lock(client->FPortsMutex);
         client->FPorts.erase(port->alsaPort);
     }
-    {
-        // Routes to further destinations go with it; a send in progress finishes first.
-        std::lock_guard<std::mutex> lock(client->FOutputMutex);
-        for (const auto& route : port->routes)
-            if (route.second != port->alsaPort)
-                snd_seq_delete_simple_port(client->FSeq.get(), route.second);
-        port->routes.clear();
-    }
-    // Deleting the port ends its subscriptions too.
-    snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);
+    // A send in progress finishes first; later ones find the port closed. The routes it held
+    // end once nobody holds them and what waits in the queue for them has left, so a send that
+    // was accepted still arrives, at its destination alone.
+    std::lock_guard<std::mutex> lock(client->FOutputMutex);
+    port->open = false;
+    for (MIDIEndpointRef destination : port->routes)
+        client->ReleaseRoute({ destination, false });
+    port->routes.clear();
+    port->coders.clear();
+    // Deleting it ends its subscriptions too; one that serves as a route ends with the route.
+    if (!port->lent)
+        snd_seq_delete_simple_port(client->FSeq.get(), port->alsaPort);
     return 0;
 }
 

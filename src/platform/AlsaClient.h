@@ -17,9 +17,18 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace Alsa {
+
+// The latest scheduled packet of one sender, which its later packets with later stamps must not
+// overtake.
+struct Pacing
+{
+    MIDITimeStamp lastStamp = 0;
+    uint64_t lastQueueNanos = 0;
+};
 
 struct Port
 {
@@ -37,19 +46,18 @@ struct Port
     std::map<int, void*> connections;      // source address key -> connection context
 
     // Output side, guarded by the owner's output mutex: byte-to-event coders per destination (a
-    // SysEx may go on in the next packet list) and the latest scheduled packet, which later
-    // packets with later stamps must not overtake.
+    // SysEx may go on in the next packet list), the pacing of its packets, and the destinations
+    // whose routes it holds (Client::Route). A disposed port (open cleared) sends nothing more.
     std::string name;
+    bool open = true;
+    bool lent = false;                             // alsaPort serves as a route
     std::map<MIDIEndpointRef, MidiCoder> coders;   // by destination
-    MIDITimeStamp lastStamp = 0;
-    uint64_t lastQueueNanos = 0;
-    // The sequencer port that the events for each destination leave from (the first destination
-    // gets alsaPort itself), subscribed to that destination alone. Events go to the subscribers of
-    // the route, not to an address: when the destination's program ends, the kernel ends the
-    // subscription with it, so events still waiting in our queue reach nobody, never a program that
-    // takes over the address (the kernel does not take them out of the queue itself).
-    std::map<MIDIEndpointRef, int> routes;         // by destination
+    Pacing pacing;
+    std::set<MIDIEndpointRef> routes;
 };
+
+// A sequencer port of ours for input or output, or a negative error code.
+int NewSequencerPort(snd_seq_t* seq, const std::string& name, bool isInput);
 
 class Client
 {
@@ -60,8 +68,8 @@ public:
     static OSStatus Dispose(MIDIClientRef ref);
     static std::shared_ptr<Client> Find(MIDIClientRef ref);
     static std::shared_ptr<Port> FindPort(MIDIPortRef ref, std::shared_ptr<Client>* owner);
-    // The first client that has an output port, with that port (for SysEx requests).
-    static std::shared_ptr<Port> AnyOutputPort(std::shared_ptr<Client>* owner);
+    // The client opened first (SysEx requests leave from it), or null.
+    static std::shared_ptr<Client> First();
     // Runs query with a sequencer connection for listing ports (one of ours, or a connection kept
     // for that purpose) and the sequencer numbers of our own clients; false without sequencer.
     static bool Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& query);
@@ -85,8 +93,7 @@ public:
 
     // ---- Output (AlsaSend.cpp) ----
     OSStatus Send(Port& port, MIDIEndpointRef ref, const Endpoint& destination, const MIDIPacketList& list);
-    OSStatus QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request,
-                        const Endpoint& destination);
+    OSStatus QueueSysex(MIDISysexSendRequest* request, const Endpoint& destination);
 
 private:
     // Starts the receive thread (announcement subscription first when asked for).
@@ -105,36 +112,78 @@ private:
         uint64_t hostNow = 0;        // host time at the same moment
         bool pending = false;        // scheduled events still wait in the queue
     };
-    // The events of one send (or one SysEx request), encoded before the first is written, so that
-    // a send either goes whole or is dropped whole: the output buffer of the connection is never
-    // left holding refused events that the next send, to any port, would push out first.
+    // The events of one packet list (or one piece of a SysEx request), encoded before the first
+    // is written, so that they go whole or are dropped whole: the output buffer of the connection
+    // is never left holding refused events that the next send, to any port, would push out first.
     struct Outgoing
     {
-        unsigned char tag = 0;                  // marks this send's events in the queue
         std::vector<snd_seq_event_t> events;    // SysEx bytes: ext.ptr holds an offset into bytes
         std::vector<uint8_t> bytes;
         size_t cells = 0;                       // kernel cells the events take at the receiver
-        uint64_t firstQueued = UINT64_MAX;      // queue time of the earliest event put in the queue
         void Clear();
     };
+    // What marks the events of one send (or of all pieces of one SysEx request) in the queue, so
+    // that a refusal takes out these and no others: an identity that no other send with events
+    // still waiting has (its high byte rides in the destination port, which the kernel ignores for
+    // events to subscribers, its low byte in the tag), and the queue times of its events there.
+    struct Ticket
+    {
+        bool identified = false;
+        uint16_t identity = 0;
+        uint64_t firstQueued = UINT64_MAX;     // none yet
+        uint64_t lastQueued = 0;
+    };
+    // A sequencer port that the events for one destination leave from, subscribed to that
+    // destination alone, and shared by every output port that sends there (SysEx requests have
+    // routes of their own). The first route an output port makes is its own sequencer port.
+    // Events go to the subscribers of the route, not to an address: when the destination's program
+    // ends, the kernel ends the subscription with it, so events still waiting in our queue reach
+    // nobody, never a program that takes over the address (the kernel does not take them out of
+    // the queue itself). Nor does the kernel take out the events of a port that is deleted: they
+    // would go to the next port given its number. So a route that nobody holds any more is deleted
+    // only once its last queued event has left: a marker queued after it comes back to our receive
+    // thread then. Until then its number cannot be handed to a new port.
+    struct Route
+    {
+        int alsaPort = -1;
+        int holders = 0;               // output ports (or SysEx requests) that send through it
+        bool queued = false;           // events went through the queue
+        uint64_t due = 0;              // queue time of the latest of them
+        unsigned retirement = 0;       // since nobody holds it; its marker names it
+        bool markerQueued = false;
+    };
+    using RouteKey = std::pair<MIDIEndpointRef, bool>;   // destination, for SysEx requests
     // Turns the bytes into events from route (subscribed to the destination) through coder, each
-    // delivered at stamp, and appends them to out; the caller holds the output mutex.
-    OSStatus StageBytes(Port& port, snd_midi_event_t* coder, int route, MIDITimeStamp stamp, const uint8_t* data,
+    // delivered at stamp, and appends them to out; the caller holds the output mutex. A stamp
+    // beyond what the queue's clock can hold is refused.
+    OSStatus StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, MIDITimeStamp stamp, const uint8_t* data,
                         size_t length, SendClock& clock, Outgoing& out);
     // Writes the staged events, each on its own (the connection does not block); a refused event
-    // ends the send and takes the events of this send that wait in the queue out again, so
-    // nothing of a failed send arrives later. A program whose input lacks room for the larger of
-    // receiverCells and the send's own cells (at most three quarters of its whole input) gets none
-    // of the events. The caller holds the output mutex.
-    OSStatus WriteOut(Outgoing& out, Address destination, size_t receiverCells);
-    // Takes the queued events of out (its tag, from its first queue time on) out of the queue.
-    void Withdraw(const Outgoing& out);
-    unsigned char NextTag();
-    // 0 when the destination is still the port its reference was made for and a route of port is
-    // subscribed to it; route names that route.
-    OSStatus PrepareDestination(Port& port, MIDIEndpointRef ref, const Endpoint& destination, int& route);
-    // The route of port for the destination, made when missing; -1 when no port can be made.
-    int RoutePort(Port& port, MIDIEndpointRef ref);
+    // ends the send and takes the events of ticket that wait in the queue out again, so nothing
+    // of a failed send arrives later. A program whose input lacks room for the larger of
+    // receiverCells and the events' own cells (at most three quarters of its whole input) gets
+    // none of them. The caller holds the output mutex.
+    OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells);
+    // Takes the queued events of ticket out of the queue.
+    void Withdraw(Ticket& ticket);
+    // Gives ticket an identity that no send with events still waiting has; false when all have.
+    bool Identify(Ticket& ticket, uint64_t queueNow);
+    // The identity is free again once the ticket's last queued event is due.
+    void ReleaseIdentity(const Ticket& ticket);
+    // 0 when the destination is still the port its reference was made for and its route is
+    // subscribed to it; route names that route. holding says whether the caller holds the route:
+    // it is taken when missing and let go when the destination has gone. A route that is made
+    // takes the sequencer port of lender (the sending output port, null for SysEx requests) when
+    // it does not serve as one yet.
+    OSStatus PrepareDestination(const RouteKey& key, const Endpoint& destination, Port* lender, bool& holding,
+                                int& route);
+    // Lets go of the route for the destination; one that nobody holds any more ends.
+    void ReleaseRoute(const RouteKey& key);
+    // Queues the end markers of the routes that nobody holds and that lack one.
+    void QueueRouteEnds();
+    // The marker of a route that nobody held came back: the route goes unless it is held again.
+    bool IsRouteEnd(const snd_seq_event_t& event) const;
+    void EndRoute(const snd_seq_event_t& event);
     void SysexLoop();
 
     // AlsaReceive.cpp
@@ -156,9 +205,12 @@ private:
     std::mutex FPortsMutex;
     std::map<int, std::shared_ptr<Port>> FPorts;    // by sequencer port number
 
-    std::mutex FOutputMutex;                        // the output buffer, the queue, the routes
+    std::mutex FOutputMutex;                        // the queue, the routes, the ports' output sides
     int FQueue = -1;
-    unsigned char FTag = 0;
+    std::map<RouteKey, Route> FRoutes;
+    unsigned FRetirements = 0;                      // so that no two markers name the same one
+    std::map<uint16_t, uint64_t> FIdentities;       // of sends that may have events waiting: last due
+    uint16_t FNextIdentity = 0;
     Outgoing FOutgoing;                             // of MIDISend, kept for its room
 
     // AlsaReceive.cpp: our input overflowed and the kernel dropped what waited in it.
@@ -170,10 +222,11 @@ private:
 
     struct SysexJob
     {
-        std::weak_ptr<Port> port;
         MIDISysexSendRequest* request;
         Endpoint destination;
     };
+    // Sends one request piece by piece at the pace of a MIDI cable; lock holds FSysexMutex.
+    void SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock);
     mutable std::mutex FSysexMutex;
     std::condition_variable FSysexWake;
     std::deque<SysexJob> FSysexJobs;

@@ -75,6 +75,11 @@ void Client::Dispatch(const snd_seq_event_t& event)
         Announce(event);
         return;
     }
+    if (IsRouteEnd(event))
+    {
+        EndRoute(event);
+        return;
+    }
     std::shared_ptr<Port> port;
     {
         std::lock_guard<std::mutex> lock(FPortsMutex);

@@ -21,6 +21,9 @@ const size_t kEventBytes = 256;
 // One byte on a MIDI cable (3125 bytes per second): the pace of SysEx requests.
 const uint64_t kNanosPerByte = 320000;
 const uint64_t kNanosPerSecond = 1000000000u;
+const char* const kSysexRouteName = "SysEx requests";
+// The latest time the queue's clock can hold (its seconds are 32 bits).
+const uint64_t kLastQueueNanos = uint64_t(UINT32_MAX) * kNanosPerSecond + (kNanosPerSecond - 1);
 
 snd_seq_real_time_t ToRealTime(uint64_t nanos)
 {
@@ -33,6 +36,15 @@ snd_seq_real_time_t ToRealTime(uint64_t nanos)
 uint64_t ToNanos(const snd_seq_real_time_t& time)
 {
     return static_cast<uint64_t>(time.tv_sec) * kNanosPerSecond + time.tv_nsec;
+}
+
+// Delivered by the queue at that queue time.
+void ScheduleAt(snd_seq_event_t& event, int queue, uint64_t nanos)
+{
+    event.queue = static_cast<unsigned char>(queue);
+    const unsigned timeFlags = SND_SEQ_TIME_STAMP_MASK | SND_SEQ_TIME_MODE_MASK;
+    event.flags = static_cast<unsigned char>((event.flags & ~timeFlags) | SND_SEQ_TIME_STAMP_REAL | SND_SEQ_TIME_MODE_ABS);
+    event.time.time = ToRealTime(nanos);
 }
 
 } // namespace
@@ -56,38 +68,48 @@ bool Client::EnsureQueue()
     return true;
 }
 
-int Client::RoutePort(Port& port, MIDIEndpointRef ref)
+OSStatus Client::PrepareDestination(const RouteKey& key, const Endpoint& destination, Port* lender, bool& holding,
+                                    int& route)
 {
-    auto found = port.routes.find(ref);
-    if (found != port.routes.end())
-        return found->second;
-    bool alsaPortTaken = false;
-    for (const auto& route : port.routes)
-        alsaPortTaken = alsaPortTaken || route.second == port.alsaPort;
-    int route = port.alsaPort;
-    if (alsaPortTaken)
-    {
-        // Private like the port itself: we connect it ourselves.
-        route = snd_seq_create_simple_port(FSeq.get(), port.name.c_str(), SND_SEQ_PORT_CAP_READ,
-                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        if (route < 0)
-            return -1;
-    }
-    port.routes[ref] = route;
-    return route;
-}
-
-OSStatus Client::PrepareDestination(Port& port, MIDIEndpointRef ref, const Endpoint& destination, int& route)
-{
+    const auto letGo = [&] {
+        // An output port keeps the route made of its own sequencer port until it is disposed of,
+        // so that the number stays its own while it is open.
+        auto held = FRoutes.find(key);
+        const bool own = lender != nullptr && held != FRoutes.end() && held->second.alsaPort == lender->alsaPort;
+        if (holding && !own)
+        {
+            ReleaseRoute(key);
+            holding = false;
+        }
+        return kMIDIErrUnknownEndpoint;
+    };
     // A port that took over the address of the one we were asked for counts as that one gone:
     // nothing reaches a program or device nobody chose.
     snd_seq_port_info_t* info = nullptr;
     snd_seq_port_info_alloca(&info);
     if (!IsStillThere(FSeq.get(), destination, info) || !IsEndpointPort(info, false))
-        return kMIDIErrUnknownEndpoint;
-    route = RoutePort(port, ref);
-    if (route < 0)
-        return kMIDIErrMessageSend;
+        return letGo();
+    auto found = FRoutes.find(key);
+    if (found == FRoutes.end())
+    {
+        // An output port's own sequencer port serves as the first route it needs, so the first
+        // send through a port makes no port.
+        Route made;
+        if (lender != nullptr && !lender->lent)
+        {
+            made.alsaPort = lender->alsaPort;
+            lender->lent = true;
+        }
+        else
+            made.alsaPort = NewSequencerPort(FSeq.get(), lender != nullptr ? lender->name : kSysexRouteName, false);
+        if (made.alsaPort < 0)
+            return kMIDIErrMessageSend;
+        found = FRoutes.emplace(key, made).first;
+    }
+    if (!holding)
+        ++found->second.holders;
+    holding = true;
+    route = found->second.alsaPort;
     // Drivers open their device only while a port is subscribed to them and ignore events before;
     // a subscription that exists already (-EBUSY) is fine. It ends with the route or their port,
     // so a device that comes back is subscribed anew by the next send.
@@ -100,9 +122,75 @@ OSStatus Client::PrepareDestination(Port& port, MIDIEndpointRef ref, const Endpo
     if (result >= 0 && !IsStillThere(FSeq.get(), destination, info))
     {
         snd_seq_disconnect_to(FSeq.get(), route, address.client, address.port);
-        return kMIDIErrUnknownEndpoint;
+        return letGo();
     }
     return 0;
+}
+
+void Client::ReleaseRoute(const RouteKey& key)
+{
+    auto found = FRoutes.find(key);
+    if (found == FRoutes.end() || --found->second.holders > 0)
+        return;
+    Route& route = found->second;
+    route.retirement = ++FRetirements;
+    route.markerQueued = false;
+    if (!route.queued)
+    {
+        snd_seq_delete_simple_port(FSeq.get(), route.alsaPort);
+        FRoutes.erase(found);
+        return;
+    }
+    QueueRouteEnds();
+}
+
+namespace {
+
+// The end marker of a route: queued from the route to the route itself.
+const snd_seq_event_type_t kRouteEndEvent = SND_SEQ_EVENT_USR0;
+
+} // namespace
+
+void Client::QueueRouteEnds()
+{
+    for (auto& entry : FRoutes)
+    {
+        Route& route = entry.second;
+        if (route.holders > 0 || route.markerQueued)
+            continue;
+        // The queue hands out events of equal time in the order they came, so the marker comes
+        // after every event that left through the route.
+        snd_seq_event_t marker;
+        snd_seq_ev_clear(&marker);
+        marker.type = kRouteEndEvent;
+        snd_seq_ev_set_source(&marker, route.alsaPort);
+        snd_seq_ev_set_dest(&marker, FAlsaId, route.alsaPort);
+        ScheduleAt(marker, FQueue, route.due);
+        marker.data.raw32.d[0] = route.retirement;
+        // When our pool is full the route stays, unused, until a later marker finds room.
+        route.markerQueued = snd_seq_event_output_direct(FSeq.get(), &marker) >= 0;
+    }
+}
+
+bool Client::IsRouteEnd(const snd_seq_event_t& event) const
+{
+    return event.type == kRouteEndEvent && event.source.client == FAlsaId;
+}
+
+void Client::EndRoute(const snd_seq_event_t& event)
+{
+    std::lock_guard<std::mutex> lock(FOutputMutex);
+    for (auto route = FRoutes.begin(); route != FRoutes.end(); ++route)
+        if (route->second.alsaPort == event.source.port)
+        {
+            if (route->second.holders == 0 && route->second.retirement == event.data.raw32.d[0])
+            {
+                snd_seq_delete_simple_port(FSeq.get(), route->second.alsaPort);
+                FRoutes.erase(route);
+            }
+            break;
+        }
+    QueueRouteEnds();
 }
 
 void Client::Outgoing::Clear()
@@ -112,13 +200,40 @@ void Client::Outgoing::Clear()
     cells = 0;
 }
 
-unsigned char Client::NextTag()
+bool Client::Identify(Ticket& ticket, uint64_t queueNow)
 {
-    FTag = static_cast<unsigned char>(FTag % 255 + 1);   // 1..255; 0 is every other event's
-    return FTag;
+    // Sends whose last event is due have no event waiting that a refusal could take out: events
+    // of a later send with the same identity wait from a later time on, and a withdrawal takes only
+    // those from its first time on.
+    if (FIdentities.size() > 4096)
+        for (auto entry = FIdentities.begin(); entry != FIdentities.end();)
+            entry = entry->second < queueNow ? FIdentities.erase(entry) : std::next(entry);
+    for (size_t tries = 0; tries <= UINT16_MAX; ++tries)
+    {
+        const uint16_t identity = FNextIdentity++;
+        auto used = FIdentities.find(identity);
+        if (used == FIdentities.end() || used->second < queueNow)
+        {
+            FIdentities[identity] = UINT64_MAX;   // taken until the ticket is done
+            ticket.identity = identity;
+            ticket.identified = true;
+            return true;
+        }
+    }
+    return false;
 }
 
-OSStatus Client::StageBytes(Port& port, snd_midi_event_t* coder, int route, MIDITimeStamp stamp,
+void Client::ReleaseIdentity(const Ticket& ticket)
+{
+    if (!ticket.identified)
+        return;
+    if (ticket.firstQueued == UINT64_MAX)
+        FIdentities.erase(ticket.identity);
+    else
+        FIdentities[ticket.identity] = ticket.lastQueued;
+}
+
+OSStatus Client::StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, MIDITimeStamp stamp,
                             const uint8_t* data, size_t length, SendClock& clock, Outgoing& out)
 {
     if (!clock.known)
@@ -138,18 +253,20 @@ OSStatus Client::StageBytes(Port& port, snd_midi_event_t* coder, int route, MIDI
     // has to reach the stamp. The queue's clock counts only timer periods that have passed, so it
     // does not run ahead of real time and nothing arrives early.
     const bool direct = stamp <= clock.hostNow && !clock.pending;
-    uint64_t at = clock.queueNanos + (stamp > clock.hostNow ? stamp - clock.hostNow : 0);
-    if (stamp >= port.lastStamp)
+    const uint64_t ahead = stamp > clock.hostNow ? stamp - clock.hostNow : 0;
+    if (ahead > kLastQueueNanos - clock.queueNanos)
+        return kMIDIErrMessageSend;
+    uint64_t at = clock.queueNanos + ahead;
+    if (stamp >= pacing.lastStamp)
     {
         // Reading the queue's clock at another moment may give a slightly earlier mapping;
         // a later stamp still never goes before the packet scheduled last.
-        at = std::max(at, port.lastQueueNanos);
-        port.lastStamp = stamp;
-        port.lastQueueNanos = at;
+        at = std::max(at, pacing.lastQueueNanos);
+        pacing.lastStamp = stamp;
+        pacing.lastQueueNanos = at;
     }
     if (!direct)
         clock.pending = true;
-    const snd_seq_real_time_t when = ToRealTime(at);
 
     size_t offset = 0;
     while (offset < length)
@@ -164,17 +281,10 @@ OSStatus Client::StageBytes(Port& port, snd_midi_event_t* coder, int route, MIDI
             continue;   // the message goes on in the next bytes or packet
         snd_seq_ev_set_source(&event, route);
         snd_seq_ev_set_subs(&event);
-        snd_seq_ev_set_tag(&event, out.tag);
         if (direct)
             snd_seq_ev_set_direct(&event);
         else
-        {
-            event.queue = static_cast<unsigned char>(FQueue);
-            const unsigned timeFlags = SND_SEQ_TIME_STAMP_MASK | SND_SEQ_TIME_MODE_MASK;
-            event.flags = static_cast<unsigned char>((event.flags & ~timeFlags) | SND_SEQ_TIME_STAMP_REAL
-                                                     | SND_SEQ_TIME_MODE_ABS);
-            event.time.time = when;
-        }
+            ScheduleAt(event, FQueue, at);
         // The kernel keeps an event in one cell and its SysEx bytes in further cells of the
         // size of an event.
         out.cells += 1;
@@ -216,13 +326,13 @@ bool ReceiverHasRoom(snd_seq_t* seq, int client, size_t cells)
 
 } // namespace
 
-OSStatus Client::WriteOut(Outgoing& out, Address destination, size_t receiverCells)
+OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells)
 {
     if (out.events.empty())
         return 0;
     if (!ReceiverHasRoom(FSeq.get(), destination.client, std::max(receiverCells, out.cells)))
     {
-        Withdraw(out);
+        Withdraw(ticket);
         return kMIDIErrMessageSend;
     }
     const auto giveUp = std::chrono::steady_clock::now() + kRoomWait;
@@ -230,6 +340,8 @@ OSStatus Client::WriteOut(Outgoing& out, Address destination, size_t receiverCel
     {
         if (snd_seq_ev_is_variable(&event))
             event.data.ext.ptr = out.bytes.data() + reinterpret_cast<size_t>(event.data.ext.ptr);
+        event.dest.port = static_cast<unsigned char>(ticket.identity >> 8);
+        snd_seq_ev_set_tag(&event, static_cast<unsigned char>(ticket.identity & 0xFF));
         // Written on its own, without the output buffer: one event is taken or refused whole, and
         // nothing refused stays behind for the next send.
         int result = snd_seq_event_output_direct(FSeq.get(), &event);
@@ -242,52 +354,73 @@ OSStatus Client::WriteOut(Outgoing& out, Address destination, size_t receiverCel
         }
         if (result < 0)
         {
-            Withdraw(out);
+            Withdraw(ticket);
             return kMIDIErrMessageSend;
         }
         if (!snd_seq_ev_is_direct(&event))
-            out.firstQueued = std::min(out.firstQueued, ToNanos(event.time.time));
+        {
+            const uint64_t at = ToNanos(event.time.time);
+            ticket.firstQueued = std::min(ticket.firstQueued, at);
+            ticket.lastQueued = std::max(ticket.lastQueued, at);
+            route.due = std::max(route.due, at);
+            route.queued = true;
+        }
     }
     return 0;
 }
 
-void Client::Withdraw(const Outgoing& out)
+void Client::Withdraw(Ticket& ticket)
 {
-    if (out.firstQueued == UINT64_MAX || FQueue < 0)
+    if (ticket.firstQueued == UINT64_MAX || FQueue < 0)
         return;
     // Events that went straight out have arrived; what waits in the queue is taken out again.
-    // Only our events at or after this send's first queue time with its tag go: an older send
-    // with the same tag (255 sends earlier) would also have to wait later than this one.
+    // Another send with the same identity has no event at or after this one's first queue time.
     snd_seq_remove_events_t* remove = nullptr;
     snd_seq_remove_events_alloca(&remove);
-    snd_seq_remove_events_set_condition(remove, SND_SEQ_REMOVE_OUTPUT | SND_SEQ_REMOVE_TAG_MATCH
+    snd_seq_remove_events_set_condition(remove, SND_SEQ_REMOVE_OUTPUT | SND_SEQ_REMOVE_DEST | SND_SEQ_REMOVE_TAG_MATCH
                                                     | SND_SEQ_REMOVE_TIME_AFTER);
     snd_seq_remove_events_set_queue(remove, FQueue);
-    snd_seq_remove_events_set_tag(remove, out.tag);
+    snd_seq_addr_t marked { SND_SEQ_ADDRESS_SUBSCRIBERS, static_cast<unsigned char>(ticket.identity >> 8) };
+    snd_seq_remove_events_set_dest(remove, &marked);
+    snd_seq_remove_events_set_tag(remove, static_cast<unsigned char>(ticket.identity & 0xFF));
     snd_seq_timestamp_t from {};
-    from.time = ToRealTime(out.firstQueued);
+    from.time = ToRealTime(ticket.firstQueued);
     snd_seq_remove_events_set_time(remove, &from);
     snd_seq_remove_events(FSeq.get(), remove);
+    // Nothing of it waits any more.
+    ticket.firstQueued = UINT64_MAX;
+    ticket.lastQueued = 0;
 }
 
 OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destination, const MIDIPacketList& list)
 {
     if (port.isInput)
         return kMIDIErrInvalidPort;
+    // A disposal waits for a send in progress, and a send after it finds the port closed: no route
+    // is taken for a port that has gone.
     std::lock_guard<std::mutex> lock(FOutputMutex);
+    if (!port.open)
+        return kMIDIErrInvalidPort;
+    bool holding = port.routes.count(ref) != 0;
     int route = -1;
-    const OSStatus prepared = PrepareDestination(port, ref, destination, route);
+    const RouteKey key { ref, false };
+    const OSStatus prepared = PrepareDestination(key, destination, &port, holding, route);
+    if (holding)
+        port.routes.insert(ref);
+    else
+        port.routes.erase(ref);
     if (prepared != 0)
+    {
+        port.coders.erase(ref);   // a message begun for it ends here
         return prepared;
+    }
     MidiCoder& coder = port.coders[ref];
     if (!coder)
         coder = NewMidiCoder(kEventBytes);
-    const MIDITimeStamp lastStamp = port.lastStamp;
-    const uint64_t lastQueueNanos = port.lastQueueNanos;
+    const Pacing pacing = port.pacing;
     Outgoing& out = FOutgoing;
     out.Clear();
-    out.tag = NextTag();
-    out.firstQueued = UINT64_MAX;
+    Ticket ticket;
     SendClock clock;
     OSStatus status = 0;
     try
@@ -295,37 +428,41 @@ OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destinati
         const MIDIPacket* packet = &list.packet[0];
         for (uint32_t i = 0; i < list.numPackets && status == 0; ++i)
         {
-            status = StageBytes(port, coder.get(), route, packet->timeStamp, packet->data, packet->length, clock, out);
+            status = StageBytes(port.pacing, coder.get(), route, packet->timeStamp, packet->data, packet->length, clock,
+                                out);
             packet = MIDIPacketNext(packet);
         }
+        if (status == 0 && !out.events.empty() && !Identify(ticket, clock.queueNanos))
+            status = kMIDIErrMessageSend;
         if (status == 0)
-            status = WriteOut(out, destination.address, 0);
+            status = WriteOut(out, ticket, FRoutes.at(key), destination.address, 0);
     }
     catch (const std::bad_alloc&)
     {
         status = kMIDIErrMessageSend;   // nothing was written yet
     }
+    ReleaseIdentity(ticket);
     if (status != 0)
     {
         // The send is dropped whole: the rest of a message it began must not become the start of
         // the next one, and the packets it scheduled are not in the queue for later ones to wait for.
         snd_midi_event_reset_encode(coder.get());
-        port.lastStamp = lastStamp;
-        port.lastQueueNanos = lastQueueNanos;
+        port.pacing = pacing;
     }
     return status;
 }
 
-OSStatus Client::QueueSysex(const std::shared_ptr<Port>& port, MIDISysexSendRequest* request,
-                            const Endpoint& destination)
+OSStatus Client::QueueSysex(MIDISysexSendRequest* request, const Endpoint& destination)
 {
+    if (!EnsureQueue())
+        return kMIDIErrServerStart;
     {
         std::lock_guard<std::mutex> lock(FSysexMutex);
         if (FStopping)
             return kMIDIErrInvalidClient;
         if (!FSysexThread.joinable())
             FSysexThread = std::thread(&Client::SysexLoop, this);
-        FSysexJobs.push_back(SysexJob { port, request, destination });
+        FSysexJobs.push_back(SysexJob { request, destination });
     }
     FSysexWake.notify_one();
     return 0;
@@ -355,62 +492,79 @@ void Client::SysexLoop()
             return;
         const SysexJob job = FSysexJobs.front();
         FSysexJobs.pop_front();
-        MIDISysexSendRequest* const request = job.request;
-        // A coder of its own: messages sent meanwhile to the same destination cannot cut in.
-        MidiCoder coder;
-        // The request's pieces carry one tag, so a piece that fails takes those of its pieces
-        // that still wait in the queue with it.
-        Outgoing out;
         // When stopping, requests not yet sent are completed at once with their bytes left over.
-        while (request->bytesToSend > 0 && !FStopping)
-        {
-            const std::shared_ptr<Port> port = job.port.lock();
-            if (!port)
-                break;
-            const size_t piece = std::min<size_t>(kEventBytes, request->bytesToSend);
-            const size_t left = request->bytesToSend;
-            lock.unlock();
-            OSStatus status = 0;
-            try
-            {
-                if (!coder)
-                    coder = NewMidiCoder(kEventBytes);
-                std::lock_guard<std::mutex> output(FOutputMutex);
-                if (out.tag == 0)
-                    out.tag = NextTag();
-                out.Clear();
-                SendClock clock;
-                int route = -1;
-                status = PrepareDestination(*port, request->destination, job.destination, route);
-                if (status == 0)
-                    status = StageBytes(*port, coder.get(), route, AudioGetCurrentHostTime(), request->data, piece,
-                                        clock, out);
-                // The receiver must have room for what is left of the request, so that a program
-                // that has stopped reading gets none of it rather than its first pieces.
-                if (status == 0)
-                    status = WriteOut(out, job.destination.address, SysexCells(left));
-                else
-                    Withdraw(out);
-            }
-            catch (const std::bad_alloc&)
-            {
-                status = kMIDIErrMessageSend;
-            }
-            lock.lock();
-            if (status != 0)
-                break;
-            request->data += piece;
-            request->bytesToSend -= static_cast<uint32_t>(piece);
-            if (request->bytesToSend > 0)
-                FSysexWake.wait_for(lock, std::chrono::nanoseconds(piece * kNanosPerByte),
-                                    [this] { return FStopping; });
-        }
+        if (!FStopping)
+            SendSysex(job, lock);
         lock.unlock();
+        MIDISysexSendRequest* const request = job.request;
         request->complete.store(true, std::memory_order_release);
         if (request->completionProc != nullptr)
             request->completionProc(request);
         lock.lock();
     }
+}
+
+void Client::SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock)
+{
+    MIDISysexSendRequest* const request = job.request;
+    const RouteKey key { request->destination, true };
+    // A coder and a pacing of its own: messages sent meanwhile to the same destination cannot cut
+    // in, and its pieces follow each other whatever output ports do. All pieces carry one ticket,
+    // so a piece that fails takes those of its pieces that still wait in the queue with it. The
+    // requests have routes of their own, which no output port holds: closing ports cannot break
+    // them off, and a route ends with the last request to its destination.
+    MidiCoder coder;
+    Pacing pacing;
+    Ticket ticket;
+    bool holding = false;
+    Outgoing out;
+    while (request->bytesToSend > 0 && !FStopping)
+    {
+        const size_t piece = std::min<size_t>(kEventBytes, request->bytesToSend);
+        const size_t left = request->bytesToSend;
+        lock.unlock();
+        OSStatus status = 0;
+        try
+        {
+            if (!coder)
+                coder = NewMidiCoder(kEventBytes);
+            std::lock_guard<std::mutex> output(FOutputMutex);
+            out.Clear();
+            SendClock clock;
+            int route = -1;
+            status = PrepareDestination(key, job.destination, nullptr, holding, route);
+            if (status == 0)
+                status = StageBytes(pacing, coder.get(), route, AudioGetCurrentHostTime(), request->data, piece, clock,
+                                    out);
+            if (status == 0 && !ticket.identified && !Identify(ticket, clock.queueNanos))
+                status = kMIDIErrMessageSend;
+            // The receiver must have room for what is left of the request, so that a program
+            // that has stopped reading gets none of it rather than its first pieces.
+            if (status == 0)
+                status = WriteOut(out, ticket, FRoutes.at(key), job.destination.address, SysexCells(left));
+            else
+                Withdraw(ticket);
+        }
+        catch (const std::bad_alloc&)
+        {
+            status = kMIDIErrMessageSend;
+        }
+        lock.lock();
+        if (status != 0)
+            break;
+        request->data += piece;
+        request->bytesToSend -= static_cast<uint32_t>(piece);
+        if (request->bytesToSend > 0)
+            FSysexWake.wait_for(lock, std::chrono::nanoseconds(piece * kNanosPerByte), [this] { return FStopping; });
+    }
+    lock.unlock();
+    {
+        std::lock_guard<std::mutex> output(FOutputMutex);
+        ReleaseIdentity(ticket);
+        if (holding)
+            ReleaseRoute(key);
+    }
+    lock.lock();
 }
 
 } // namespace Alsa
@@ -462,16 +616,15 @@ OSStatus MIDISendSysex(MIDISysexSendRequest* request)
     const OSStatus checked = CheckDestinationRef(request->destination);
     if (checked != 0)
         return checked;
-    std::shared_ptr<Client> client;
-    std::shared_ptr<Alsa::Port> port = Client::AnyOutputPort(&client);
-    if (!port)
-        return kMIDIErrInvalidPort;
+    std::shared_ptr<Client> client = Client::First();
+    if (!client)
+        return kMIDIErrInvalidClient;
     try
     {
         Alsa::Endpoint target;
         if (!Alsa::EndpointOfRef(request->destination, target))
             return kMIDIErrUnknownEndpoint;
-        return client->QueueSysex(port, request, target);
+        return client->QueueSysex(request, target);
     }
     catch (const std::system_error&)
     {

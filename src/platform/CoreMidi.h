@@ -180,14 +180,19 @@ OSStatus MIDIPortDispose(MIDIPortRef port);
 // ---- Sending ----------------------------------------------------------------------------------
 // Delivers every packet of the list to the destination at its time stamp: at once when the stamp
 // is not in the future, else the sequencer delivers it then; the call never waits. Packets whose
-// time stamps do not go back in time arrive in the order they were sent. The port stays
-// subscribed to the destination until it is disposed of (drivers open their device only for a
-// subscriber).
+// time stamps do not go back in time arrive in the order they were sent. A stamp later than the
+// sequencer's clock can hold (about 136 years ahead) is refused (kMIDIErrMessageSend). The
+// destination stays subscribed from our client until the port is disposed of (drivers open their
+// device only for a subscriber).
+// Packets accepted are delivered to that destination or to nobody (when it has gone), never to
+// another port, whatever ports of ours or of other programs open, close or take over addresses
+// meanwhile; disposing of the port does not drop those still waiting for their time.
 // A list that cannot go whole is refused (kMIDIErrMessageSend) within a bounded time: a receiving
 // program that has stopped reading and lacks room gets none of it, and the packets of a refused
-// list that already wait for their time are taken back. Nothing of a refused list stays behind to
-// burden later sends, to this destination or any other, and nothing waiting for its time reaches
-// another port that later takes over the destination's address.
+// list that already wait for their time are taken back, those of other lists never. Nothing of a
+// refused list stays behind to burden later sends, to this destination or any other.
+// A send that meets the port being disposed of on another thread either goes before the disposal
+// or is refused (kMIDIErrInvalidPort).
 OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef destination, const MIDIPacketList* list);
 
 struct MIDISysexSendRequest;
@@ -208,7 +213,8 @@ struct MIDISysexSendRequest
     void* completionRefCon;
 };
 
-// Starts the transfer and returns at once; the bytes leave through an output port of one of our
-// clients (kMIDIErrInvalidPort when there is none) at the pace of a MIDI cable. 0 when accepted.
+// Starts the transfer and returns at once; the bytes leave from the first of our clients still
+// open (kMIDIErrInvalidClient when there is none) at the pace of a MIDI cable, through a route of
+// the request's own, so opening and closing ports meanwhile does not touch it. 0 when accepted.
 // A transfer that a piece of it is refused for (as by MIDISend) breaks off with bytesToSend left.
 OSStatus MIDISendSysex(MIDISysexSendRequest* request);

@@ -101,7 +101,7 @@ TEST(AlsaLayer, WithoutSequencerNoPortsAndQuietFailures)
     request.destination = made;
     request.data = sysex;
     request.bytesToSend = sizeof sysex;
-    EXPECT_EQ(MIDISendSysex(&request), kMIDIErrInvalidPort) << "no output port to send through";
+    EXPECT_EQ(MIDISendSysex(&request), kMIDIErrInvalidClient) << "no client to send from";
     EXPECT_FALSE(request.complete.load()) << "a refused request is not complete";
     // That nothing is printed is checked with the back end on top (tests/midi/MidiPortMacTest.cpp).
 }

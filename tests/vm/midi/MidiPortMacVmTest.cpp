@@ -160,6 +160,10 @@ TEST_F(ManagerInVm, SettingsMessagesArriveByteExactPacedAtWireSpeed)
     ASSERT_NE(output, nullptr);
     ASSERT_EQ(settings.size(), 546u);
     const int len = static_cast<int>(settings.size());
+    // Short messages go too. The first send opens the card's device, which the timing below leaves out.
+    const uint8_t note[3] = {0x90, 60, 100};
+    ASSERT_TRUE(manager->SendMessageAllDevs(note, 3));
+    EXPECT_EQ(raw->Read(3, 3000), std::vector<uint8_t>(note, note + 3));
     // Every second message waits for the first one's wire time; a guest that stalls a timer may
     // stretch one gap, so the gap need be close to the wire time for one of three pairs only.
     double gap = 0;
@@ -180,10 +184,7 @@ TEST_F(ManagerInVm, SettingsMessagesArriveByteExactPacedAtWireSpeed)
     }
     EXPECT_NEAR(gap, WireMs, WireMs * 0.1);
 
-    // Short messages go too; a data byte in status place sends nothing.
-    const uint8_t note[3] = {0x90, 60, 100};
-    ASSERT_TRUE(manager->SendMessageAllDevs(note, 3));
-    EXPECT_EQ(raw->Read(3, 3000), std::vector<uint8_t>(note, note + 3));
+    // A data byte in status place sends nothing.
     EXPECT_EQ(output->SendShort(0x403C10u), 0);
     EXPECT_EQ(output->SendShort(0xB0, 7, 99), 1);
     EXPECT_EQ(raw->Read(3, 3000), (std::vector<uint8_t>{0xB0, 7, 99}));

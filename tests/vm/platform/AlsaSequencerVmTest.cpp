@@ -119,7 +119,7 @@ TEST_F(AlsaSequencer, PortPropertiesClientNamesAndRefusals)
 
 TEST_F(AlsaSequencer, StampedPacketsAreNotEarlyAndSysexRequestsComplete)
 {
-    PortClient ours;   // SysEx requests leave through its output port too
+    PortClient ours;
     RawMidi raw(RawDevice, O_RDONLY);
     const MIDIEndpointRef card = FindEndpoint(false, VirmidiPort);
     ASSERT_TRUE(raw.IsOpen() && card != 0);
@@ -141,6 +141,9 @@ TEST_F(AlsaSequencer, StampedPacketsAreNotEarlyAndSysexRequestsComplete)
     ASSERT_EQ(SendPacket(ours.output, card, { 0xC0, 2 }, now + delay / 2), 0);
     ASSERT_EQ(SendPacket(ours.output, card, { 0xE0, 0, 64 }, now + delay), 0);
     EXPECT_EQ(raw.Read(8, 5000), (std::vector<uint8_t> { 0xC0, 2, 0xB0, 7, 1, 0xE0, 0, 64 }));
+    // A stamp beyond what the sequencer's clock can hold is refused, not accepted and never delivered.
+    for (const MIDITimeStamp far : { UINT64_MAX, AudioGetCurrentHostTime() + (uint64_t(1) << 63) })
+        EXPECT_EQ(SendPacket(ours.output, card, { 0x90, 61, 1 }, far), kMIDIErrMessageSend);
 
     struct Block
     {
@@ -163,6 +166,9 @@ TEST_F(AlsaSequencer, StampedPacketsAreNotEarlyAndSysexRequestsComplete)
     const MIDITimeStamp start = AudioGetCurrentHostTime();
     ASSERT_EQ(MIDISendSysex(&block.request), 0);
     EXPECT_LT(Millis(AudioGetCurrentHostTime() - start), 150.0) << "the request returns at once";
+    // It leaves through a route of its own: closing our output meanwhile does not break it off.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(MIDIPortDispose(ours.output), 0);
     EXPECT_TRUE(raw.Read(data.size(), 10000) == data) << "the bytes arrive unchanged";
     ASSERT_TRUE(WaitFor([&] { return block.calls.load() > 0; }, 5000)) << "no completion";
     EXPECT_TRUE(block.request.complete.load());
@@ -333,41 +339,187 @@ TEST_F(AlsaSequencer, ARefusedSendLeavesNothingBehind)
     EXPECT_EQ(newcomer.Heard(SIZE_MAX, 1500), 0u) << "nothing refused reaches the program at the old address";
 }
 
-TEST_F(AlsaSequencer, QueuedPacketsDoNotReachAProgramThatTakesTheAddress)
+namespace {
+
+// The ports of our port client and their subscriptions, as the kernel lists them.
+std::vector<std::string> OurPortsInKernel()
 {
-    auto leaving = std::make_unique<ReceiverProcess>("Leaving receiver");
-    ASSERT_GE(leaving->Client(), 0);
-    PortClient ours;
-    const MIDIEndpointRef receiver = FindEndpoint(false, "Leaving receiver");
-    ASSERT_NE(receiver, 0u);
-    // Paced like the SEND button's messages: they wait in the queue for their time.
-    const MIDITimeStamp now = AudioGetCurrentHostTime();
-    for (uint64_t i = 1; i <= 4; ++i)
-        ASSERT_EQ(SendPacket(ours.output, receiver, Sysex(546, 5), now + AudioConvertNanosToHostTime(400000000u * i)),
-                  0);
-    const int address = leaving->Client();
-    leaving.reset();
-    OtherProgram newcomer("Newcomer");
-    ASSERT_EQ(newcomer.Client(), address);
-    EXPECT_EQ(newcomer.Heard(SIZE_MAX, 2500), 0u) << "what was meant for the program that ended reaches nobody";
+    std::ifstream clients("/proc/asound/seq/clients");
+    std::vector<std::string> lines;
+    bool ours = false;
+    for (std::string line; std::getline(clients, line);)
+    {
+        if (line.rfind("Client ", 0) == 0)
+            ours = line.find(std::string("\"") + kPortClientName + "\"") != std::string::npos;
+        else if (ours && (line.find("Port ") != std::string::npos || line.find("Connect") != std::string::npos))
+            lines.push_back(line);
+    }
+    return lines;
 }
 
-TEST_F(AlsaSequencer, ASendOurQueueCannotHoldIsTakenBackWhole)
+// Waits until our port client has the ports and subscriptions it had before.
+void ExpectNothingLeft(const std::vector<std::string>& before, const char* what)
+{
+    WaitFor([&] { return OurPortsInKernel() == before; }, 2000);
+    EXPECT_EQ(OurPortsInKernel(), before) << what;
+}
+
+} // namespace
+
+TEST_F(AlsaSequencer, WhatWaitsForAClosedPortReachesItsDestinationAndNoOther)
 {
     PortClient ours;
+    const std::vector<std::string> before = OurPortsInKernel();
+    // Each send goes through a new output port of ours, which closes when the next one opens (the
+    // last stays open). Paced sends follow the previous one to the same program at wire speed, as
+    // SEND's do; each program starts when its turn first comes.
+    const int paced = -1;
+    struct Step
+    {
+        int to;           // program 0, 1 or 2
+        size_t bytes;     // 546: a settings message; 3: a note
+        int aheadMs;      // or paced
+    };
+    struct Sequence
+    {
+        const char* what;
+        std::vector<Step> steps;
+        size_t heard[3];  // SysEx bytes plus other events
+    };
+    std::vector<Step> cycles;
+    for (int i = 0; i < 12; ++i)
+        cycles.push_back({ i % 2, 546, paced });
+    cycles.push_back({ 2, 546, 0 });
+    const Sequence sequences[] = {
+        { "two SENDs to A, a SEND to B", { { 0, 546, paced }, { 0, 546, paced }, { 1, 546, 0 } }, { 1092, 546, 0 } },
+        { "a SysEx 1.5 s ahead to A, a note to B", { { 0, 546, 1500 }, { 1, 3, 0 } }, { 546, 1, 0 } },
+        { "12 SENDs to A and B, one to a new program", cycles, { 6 * 546, 6 * 546, 546 } },
+    };
+    for (const Sequence& sequence : sequences)
+    {
+        std::unique_ptr<OtherProgram> programs[3];
+        MIDIEndpointRef destinations[3] = {};
+        MIDITimeStamp next[3] = {};
+        MIDIPortRef port = 0;
+        for (const Step& step : sequence.steps)
+        {
+            const std::string name = "Program " + std::to_string(step.to);
+            if (!programs[step.to])
+            {
+                programs[step.to] = std::make_unique<OtherProgram>(name.c_str());
+                destinations[step.to] = FindEndpoint(false, name);
+            }
+            const MIDITimeStamp now = AudioGetCurrentHostTime();
+            MIDITimeStamp stamp = now + AudioConvertNanosToHostTime(uint64_t(std::max(step.aheadMs, 0)) * 1000000u);
+            if (step.aheadMs == paced)
+                next[step.to] = (stamp = std::max(now, next[step.to])) + AudioConvertNanosToHostTime(546 * 320000u);
+            ASSERT_TRUE(port == 0 || MIDIPortDispose(port) == 0);
+            ASSERT_EQ(MIDIOutputPortCreate(ours.client, SysString("Output port").get(), &port), 0);
+            EXPECT_EQ(SendPacket(port, destinations[step.to], step.bytes == 3 ? std::vector<uint8_t> { 0x90, 60, 1 }
+                                                                              : Sysex(546, 1),
+                                 stamp),
+                      0) << sequence.what;
+        }
+        for (int i = 0; i < 3; ++i)
+        {
+            OtherProgram* const program = programs[i].get();
+            const size_t heard = program ? program->Heard(sequence.heard[i], 3000) + program->Heard(SIZE_MAX, 500) : 0;
+            EXPECT_EQ(heard, sequence.heard[i]) << sequence.what << ", program " << i;
+        }
+        ASSERT_EQ(MIDIPortDispose(port), 0);
+    }
+    ExpectNothingLeft(before, "routes end once their events have left");
+}
+
+TEST_F(AlsaSequencer, ASendOurQueueCannotHoldIsTakenBackWholeAndAlone)
+{
+    PortClient ours;
+    OtherProgram waiting("Waiting");
     RawMidi raw(RawDevice, O_RDONLY);
     const MIDIEndpointRef card = FindEndpoint(false, VirmidiPort);
     ASSERT_TRUE(raw.IsOpen() && card != 0);
-    // 65535 bytes due in 3 s need more room in our queue than there is: the send waits a little
-    // for room, is refused, and what it had put in the queue is taken out again.
+    // A note due in 3 s through another port, then enough sends that the refused one below is the
+    // 256th send of the client.
+    MIDIPortRef other = 0;
+    ASSERT_EQ(MIDIOutputPortCreate(ours.client, SysString("Output port").get(), &other), 0);
     const MIDITimeStamp start = AudioGetCurrentHostTime();
-    EXPECT_EQ(SendPacket(ours.output, card, Sysex(65535, 6), start + AudioConvertNanosToHostTime(3000000000u)),
+    ASSERT_EQ(SendPacket(other, FindEndpoint(false, "Waiting"), { 0x90, 60, 1 },
+                         start + AudioConvertNanosToHostTime(3000000000u)),
+              0);
+    for (uint8_t i = 0; i < 254; ++i)
+        ASSERT_EQ(SendPacket(ours.output, card, { static_cast<uint8_t>(0xB0 | (i & 1)), 7, 1 }, 0), 0) << i;
+    EXPECT_EQ(raw.Read(3 * 254, 5000).size(), 3u * 254);
+
+    // 65535 bytes due in 1 s need more room in our queue than there is: the send waits a little
+    // for room, is refused, and what it had put in the queue is taken out again, and nothing else.
+    const MIDITimeStamp refusal = AudioGetCurrentHostTime();
+    EXPECT_EQ(SendPacket(ours.output, card, Sysex(65535, 6), refusal + AudioConvertNanosToHostTime(1000000000u)),
               kMIDIErrMessageSend);
-    EXPECT_LT(MillisSince(start), 1000.0);
-    EXPECT_TRUE(raw.Read(1, 4000).empty()) << "nothing of the refused send arrives";
+    EXPECT_LT(MillisSince(refusal), 1000.0);
+    EXPECT_TRUE(raw.Read(1, 2000).empty()) << "nothing of the refused send arrives";
+    EXPECT_EQ(waiting.Heard(1, 3000), 1u) << "another send's note still comes";
     const std::vector<uint8_t> message = Sysex(546, 7);
     ASSERT_EQ(SendPacket(ours.output, card, message, 0), 0);
     EXPECT_TRUE(raw.Read(message.size(), 5000) == message);
+}
+
+TEST_F(AlsaSequencer, RoutesEndWithTheirLastUseWhileClosesRaceSends)
+{
+    PortClient ours;
+    OtherProgram programs[2] = { OtherProgram("Alpha"), OtherProgram("Bravo") };
+    const MIDIEndpointRef to[2] = { FindEndpoint(false, "Alpha"), FindEndpoint(false, "Bravo") };
+    ASSERT_TRUE(to[0] != 0 && to[1] != 0);
+    const std::vector<std::string> before = OurPortsInKernel();
+    ASSERT_FALSE(before.empty());
+
+    // Two threads send notes to both programs through whichever port is the latest while this one
+    // opens a new port and closes the one before, again and again; a third reads what arrives.
+    std::atomic<MIDIPortRef> latest { 0 };
+    std::atomic<bool> done { false };
+    std::atomic<size_t> sent[2] = { { 0 }, { 0 } };
+    size_t heard[2] = { 0, 0 };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&] {
+            while (!done)
+            {
+                const MIDIPortRef port = latest.load();
+                for (int p = 0; p < 2; ++p)
+                    sent[p] += SendPacket(port, to[p], { 0x90, 60, 1 }, 0) == 0 ? 1u : 0u;
+            }
+        });
+    threads.emplace_back([&] {
+        while (!done)
+            for (int p = 0; p < 2; ++p)
+                heard[p] += programs[p].Heard(SIZE_MAX, 1);
+    });
+    for (int i = 0; i < 1000; ++i)
+    {
+        MIDIPortRef port = 0;
+        EXPECT_EQ(MIDIOutputPortCreate(ours.client, SysString("Output port").get(), &port), 0);
+        const MIDIPortRef previous = latest.exchange(port);
+        EXPECT_TRUE(previous == 0 || MIDIPortDispose(previous) == 0);
+    }
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(MIDIPortDispose(latest.load()), 0);
+    std::printf("%zu and %zu notes sent while 1000 ports came and went\n", sent[0].load(), sent[1].load());
+    for (int p = 0; p < 2; ++p)
+        EXPECT_EQ(heard[p] + programs[p].Heard(SIZE_MAX, 500), sent[p].load()) << "each hears what was sent to it";
+    ExpectNothingLeft(before, "no route or port is left");
+
+    // SysEx requests to programs that end after them leave nothing behind either.
+    for (int i = 0; i < 50; ++i)
+    {
+        const std::string name = "Leaving " + std::to_string(i);
+        OtherProgram leaving(name.c_str());
+        SysexRequest request(FindEndpoint(false, name), Sysex(20, 2));
+        ASSERT_EQ(MIDISendSysex(&request.request), 0) << name;
+        ASSERT_TRUE(WaitFor([&] { return request.done.load(); }, 2000)) << name;
+        EXPECT_EQ(leaving.Heard(20, 1000), 20u) << name;
+    }
+    ExpectNothingLeft(before, "no SysEx route is left");
 }
 
 TEST_F(AlsaSequencer, LostAnnouncementsAskForAFullListing)
