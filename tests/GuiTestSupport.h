@@ -59,6 +59,13 @@ inline void pumpMessages(int ms, const std::function<bool()>& done = nullptr)
     } while (juce::Time::getMillisecondCounter() < end);
 }
 
+// Each part is somewhere in text (a settings ini, a program's output).
+inline void expectContains(const std::string& text, const std::vector<std::string>& parts)
+{
+    for (const std::string& part : parts)
+        EXPECT_NE(text.find(part), std::string::npos) << "no '" << part << "' in:\n" << text;
+}
+
 // The program asked the toolkit to quit.
 inline bool quitRequested() { return juce::MessageManager::getInstance()->hasStopMessageBeenSent(); }
 
