@@ -87,9 +87,6 @@ TEST_F(Chooser, ListsNoneFirstThenThePortsUnderTheirEntryIndexes)
     rescan();
     EXPECT_EQ(items(), (Items{{-1, "(none)"}, {1, "Synth A"}, {3, "Synth C"}})) << "a vanished port leaves a gap; the others keep their ids";
     EXPECT_EQ(heard.ids, std::vector<int>{-1}) << "an unchanged selection tells nobody";
-    midi->RestorePort(synth[1]);
-    rescan();
-    EXPECT_EQ(items(), (Items{{-1, "(none)"}, {1, "Synth A"}, {2, "Synth B"}, {3, "Synth C"}}));
     for (int port : synth)
         midi->RemovePort(port);
     rescan();
