@@ -122,6 +122,7 @@ public:
     ~ModalAnswers() override { stopTimer(); }
     const std::vector<std::string>& seen() const { return FSeen; }
     std::size_t pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
+    std::function<void(juce::Component& box)> inspect;                 // looks at each box before its answer
 
 private:
     void timerCallback() override
@@ -136,6 +137,8 @@ private:
         if ((int)(juce::Time::getMillisecondCounter() - FSeenAt) < FHoldMs)
             return;
         FLast = box;
+        if (inspect)
+            inspect(*box);
         const bool scripted = FNext < FAnswers.size();
         const juce::String answer(scripted ? FAnswers[FNext] : "");
         juce::FileBrowserComponent* browser = findFileBrowser(*box);
