@@ -229,8 +229,11 @@ TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeS
     EXPECT_TRUE(quitRequested());
 }
 
-TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
+// The settings ini across starts of the program: what it brings back, and what of it is kept
+// whatever happens to it.
+TEST_F(EditorRestarts, TheSettingsFileBringsBackTheLastFileAndKeepsWhatElseItHolds)
 {
+    // A file name with line breaks is kept whole and rewrites no settings.
     const std::string path = writeFile("z\n[MIDI.out]\nName0=Synth C\nOptions0=FF4944494D.syx", otherSettings(12));
     const std::string shown = titled + " - z?[MIDI.out]?Name0=Synth C?Options0=FF4944494D.syx";
     run([&] {
@@ -251,13 +254,9 @@ TEST_F(EditorRestarts, AFileNameWithLineBreaksIsKeptWholeAndRewritesNoSettings)
     EXPECT_EQ(ini.ReadString("Current", "DocumentsDir", ""), documentsDir());
     EXPECT_FALSE(ini.ValueExists("MIDI.out", "Name0") || ini.ValueExists("MIDI.out", "DocumentsDir"))
         << TempFolder::readFile(iniPath());
-}
 
-// The settings ini brings back the last file and the documents folder, and keeps what else it
-// holds, also behind a byte-order mark or a zero byte; a pipe in its place is neither waited for
-// nor replaced, a link to a file not made yet is written through.
-TEST_F(EditorRestarts, TheSettingsFileBringsBackTheLastFileAndKeepsWhatElseItHolds)
-{
+    // The last file and the documents folder come back, and what else the ini holds is kept, also
+    // behind a byte-order mark.
     const std::string last = writeFile("last.syx", otherSettings(11)), documents = files / "My Quorva", mark = "\xEF\xBB\xBF";
     writeIni(mark + iniCurrent(last, documents) + "[Other]\nKept=yes\n");
     run([&] {
@@ -267,19 +266,40 @@ TEST_F(EditorRestarts, TheSettingsFileBringsBackTheLastFileAndKeepsWhatElseItHol
         EXPECT_EQ(panel().getDocumentsDir(), documents);
         pick("midiOutCombo", "Synth A");
     });
-    std::string ini = TempFolder::readFile(iniPath());
-    EXPECT_EQ(ini.substr(0, 3 + 10), mark + "[Current]\n") << "the mark is kept:\n" << ini;
-    expectContains(ini, {"File=" + last + "\n", "DocumentsDir=" + documents + "\n", "MainLeft=", "[Other]\nKept=yes\n",
+    std::string text = TempFolder::readFile(iniPath());
+    EXPECT_EQ(text.substr(0, 3 + 10), mark + "[Current]\n") << "the mark is kept:\n" << text;
+    expectContains(text, {"File=" + last + "\n", "DocumentsDir=" + documents + "\n", "MainLeft=", "[Other]\nKept=yes\n",
                          "[MIDI.alias]", "Synth A"});
 
-    const std::string zero = "[Current]\nFile=" + last + "\n" + std::string(1, '\0') + "\n[Other]\nKept=yes\n";
+    // An ini that cannot be read, for a zero byte or for its size (too big, whoever runs the test:
+    // root reads a file without read permission), is never overwritten; readable again by the
+    // quit, it still holds the user's settings, not this session's defaults.
+    const std::string zero = "[Current]\nFile=" + last + "\n" + std::string(1, '\0') + "\n[Other]\nKept=yes\n",
+                      unread = "The settings file '" + iniPath() + "' could not be read, so it is left as it was.";
     writeIni(zero);
     run([&] {
         start();
-        EXPECT_EQ(answering({"OK"}, [&] { EXPECT_TRUE(panel().canQuit()); }),
-                  Texts{"Error: The settings could not be saved:\nThe settings file '" + iniPath() + "' could not be read, so it is left as it was."});
+        EXPECT_EQ(answering({"OK"}, [&] { EXPECT_TRUE(panel().canQuit()); }), Texts{"Error: The settings could not be saved:\n" + unread});
     });
     EXPECT_EQ(TempFolder::readFile(iniPath()), zero) << "what stands after the zero byte is kept";
+    const auto size = 2200LL * 1024 * 1024;
+    std::fstream(iniPath(), std::ios::binary | std::ios::in | std::ios::out).seekp(size - 1).put('\0');
+    run([&] {
+        start();   // fails on any box: the defaults, as for a missing file
+        EXPECT_EQ(title(), titled);
+        EXPECT_EQ(answering({"OK"}, [&] { EXPECT_TRUE(panel().canQuit()); }), Texts{"Error: The settings could not be saved:\n" + unread});
+        EXPECT_EQ((long long)std::filesystem::file_size(iniPath()), size);
+        std::string head(zero.size(), '\0');
+        std::ifstream(iniPath(), std::ios::binary).read(&head[0], (std::streamsize)head.size());
+        EXPECT_EQ(head, zero);
+        writeIni("[Current]\nFile=/home/me/mine.syx\n");
+        testing::internal::CaptureStderr();
+        window.reset();
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(unread), std::string::npos) << "said on stderr";
+    });
+    EXPECT_EQ(TempFolder::readFile(iniPath()), "[Current]\nFile=/home/me/mine.syx\n");
+
+    // A pipe in its place is neither waited for nor replaced.
 
     std::filesystem::remove(iniPath());
     ASSERT_EQ(mkfifo(iniPath().c_str(), 0666), 0);
@@ -302,9 +322,9 @@ TEST_F(EditorRestarts, TheSettingsFileBringsBackTheLastFileAndKeepsWhatElseItHol
         answering({}, [&] { EXPECT_TRUE(panel().canQuit()) << "no box"; });
     });
     EXPECT_TRUE(std::filesystem::is_symlink(iniPath())) << "the link stays";
-    ini = TempFolder::readFile(kept);
-    EXPECT_EQ(ini.substr(0, 10), "[Current]\n") << "the settings are written to the link's file:\n" << ini;
-    EXPECT_NE(ini.find("\nFile=\n"), std::string::npos) << ini;
+    text = TempFolder::readFile(kept);
+    EXPECT_EQ(text.substr(0, 10), "[Current]\n") << "the settings are written to the link's file:\n" << text;
+    EXPECT_NE(text.find("\nFile=\n"), std::string::npos) << text;
 }
 
 TEST_F(EditorRestarts, AMissingInvalidOrPipedLastFileIsForgottenWithoutABoxOrAWait)
@@ -338,30 +358,4 @@ TEST_F(EditorRestarts, StartWithoutValidDefaultsShowsTheReasonAndQuits)
         bad[0] = 0x90;
         writeFile("defaults.syx", bad);
     }
-}
-
-TEST_F(EditorFiles, ASettingsFileThatCannotBeReadIsNeverOverwritten)
-{
-    // Too big to read, whoever runs the test (root reads a file without read permission).
-    const std::string head = "[Other]\nKept=yes\n";
-    const auto size = 2200LL * 1024 * 1024;
-    writeIni(head);
-    std::fstream(iniPath(), std::ios::binary | std::ios::in | std::ios::out).seekp(size - 1).put('\0');
-    start();   // fails on any box: the defaults, as for a missing file
-    EXPECT_TRUE(panel().getCurrentFile().isEmpty());
-
-    const std::string reason = "The settings file '" + iniPath() + "' could not be read, so it is left as it was.";
-    EXPECT_EQ(answering({"OK"}, [&] { EXPECT_TRUE(panel().canQuit()); }), Texts{"Error: The settings could not be saved:\n" + reason});
-    EXPECT_EQ((long long)std::filesystem::file_size(iniPath()), size);
-    std::string kept(head.size(), '\0');
-    std::ifstream(iniPath(), std::ios::binary).read(&kept[0], (std::streamsize)kept.size());
-    EXPECT_EQ(kept, head);
-
-    // Readable by the time of the quit, it still holds the user's settings, not this session's
-    // defaults.
-    writeIni("[Current]\nFile=/home/me/mine.syx\n");
-    testing::internal::CaptureStderr();
-    window.reset();
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos) << "said on stderr";
-    EXPECT_EQ(TempFolder::readFile(iniPath()), "[Current]\nFile=/home/me/mine.syx\n");
 }
