@@ -365,10 +365,9 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
     const std::string language = dir / "Language.ini";
     {
         // 64 MB of lines outside any section: all read and split, none used.
-        const std::string line = std::string(63, 'x') + "\n";
         std::string block;
-        while (block.size() < (1u << 20))
-            block += line;
+        for (int i = 0; i < 16384; ++i)
+            block += std::string(63, 'x') + "\n";
         std::ofstream out(language, std::ios::binary);
         for (int i = 0; i < 64; ++i)
             out << block;
