@@ -59,14 +59,16 @@ inline void pumpMessages(int ms, const std::function<bool()>& done = nullptr)
     } while (juce::Time::getMillisecondCounter() < end);
 }
 
+// Texts a test expects or scripts: the parts of a file, the boxes shown, the answers to them.
+using Texts = std::vector<std::string>;
+
 // Each part is somewhere in text (a settings ini, a program's output).
-inline void expectContains(const std::string& text, const std::vector<std::string>& parts)
+inline void expectContains(const std::string& text, const Texts& parts)
 {
     for (const std::string& part : parts)
         EXPECT_NE(text.find(part), std::string::npos) << "no '" << part << "' in:\n" << text;
 }
 
-// The program asked the toolkit to quit.
 inline bool quitRequested() { return juce::MessageManager::getInstance()->hasStopMessageBeenSent(); }
 
 // Leaves a picture of the component in the build folder, for a look at the layout.

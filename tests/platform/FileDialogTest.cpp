@@ -32,7 +32,6 @@ TEST(FileDialog, ReturnsTheChosenPathOrNothing)
         chosen = Tr::askUserForFileDialog(title, "Choose a file", "*.syx", "Settings files", initialPath, save);
         return boxes.seen();
     };
-    using Texts = std::vector<std::string>;
     EXPECT_EQ(ask({"new.syx"}, "Save settings", dir.path(), true), Texts{"Save settings (save) at " + dir.path()});
     EXPECT_EQ(chosen, dir / "new.syx");
     EXPECT_EQ(ask({""}, "Open settings", dir / "old.syx", false), Texts{"Open settings (open) at " + dir.path()});
