@@ -160,15 +160,18 @@ TEST_F(Frame, APanelThatCannotBeSetUpEndsTheProgram)
     }
 }
 
-// A logout during the start: the signal waits until a message loop runs, here the loop of a box
-// of the start, which it ends; the settings are still written at shutdown.
-TEST_F(Frame, ASystemQuitSignalIsNotLostBeforeTheMessageLoopRuns)
+// The application's main window, with a logout during the start: the signal waits until a message
+// loop runs, here the loop of a box of the start, which it ends; the settings are still written
+// at shutdown.
+TEST_F(Frame, TheApplicationsWindowWritesTheSettingsAfterAQuitSignalBeforeTheMessageLoopRuns)
 {
     ScopedHome home;
     ASSERT_TRUE(SystemQuitSignals::catchSignals()) << "as main does";
     std::raise(SIGTERM);
     QuorvaApplication app;
     app.initialise("");
+    ASSERT_TRUE(app.getMainWindow() && app.getMainWindow()->getContentPanel());
+    EXPECT_EQ(BWindow::getInstance(), app.getMainWindow());
     EXPECT_FALSE(quitRequested()) << "nothing has looked at the signal yet";
     {
         ModalAnswers answers({"OK"}, 20000);
@@ -177,6 +180,7 @@ TEST_F(Frame, ASystemQuitSignalIsNotLostBeforeTheMessageLoopRuns)
     }
     EXPECT_TRUE(quitRequested());
     app.shutdown();
+    EXPECT_EQ(BWindow::getInstance(), nullptr) << "the main window is deleted at shutdown";
     const std::string ini = TempFolder::readFile(home.folder() / ".Quorva Tindral/test_app.vzrs");
     EXPECT_NE(ini.find("MainLeft="), std::string::npos) << ini;
 }
@@ -216,23 +220,6 @@ TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
     EXPECT_EQ(mouse(onWidget, {{{}, false}, {{}, true}, {{50, 50}, true}, {{50, 50}, false}}), juce::Point<int>(60, 185))
         << "widgets are no drag handles";
     window->getContentPanel()->removeChildComponent(&widget);
-}
-
-// Starts the application's main window as the toolkit would, and leaves a picture of it in the
-// build folder (screenshot-main-window.png) for a look at the layout.
-TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
-{
-    ScopedHome home;
-    QuorvaApplication app;
-    app.initialise("-psn_0_4711");
-    BWindow* main = app.getMainWindow();
-    ASSERT_TRUE(main && main->getContentPanel());
-    EXPECT_EQ(BWindow::getInstance(), main);
-    pumpMessages(800);
-    saveScreenshot(*main, "screenshot-main-window.png");
-    app.shutdown();
-    EXPECT_EQ(app.getMainWindow(), nullptr);
-    EXPECT_EQ(BWindow::getInstance(), nullptr);
 }
 
 // An ini named like the program beside it wins over the one in the settings folder: it places the
