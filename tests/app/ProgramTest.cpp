@@ -315,10 +315,7 @@ TEST(Program, WithoutADisplayItSaysSoAndEndsEvenWithAPipeAsLanguageIni)
 {
     TempFolder dir;
     ASSERT_EQ(mkfifo((dir / "Language.ini").c_str(), 0666), 0);
-    Launch launch;
-    launch.display = ":54321";
-    launch.folder = dir.path();
-    launch.errors = dir / "output.txt";
+    const Launch launch{kProgram, {}, ":54321", dir.path(), dir / "output.txt"};   // display, folder, errors
     const pid_t pid = startProgram(dir.path(), launch);
     ASSERT_GT(pid, 0);
     const int status = WaitForExit(pid, 30000);
@@ -429,9 +426,7 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
     TempFolder home;
     ASSERT_EQ(mkdir((home / ".Quorva Tindral").c_str(), 0755), 0);
     TempFolder::writeFile(home / kIniName, "[Current]\nMainLeft=40\nMainTop=30\n\n[Elsewhere]\nKept=yes\n");
-    Launch launch;
-    launch.display = display.name();
-    launch.errors = home / "errors.txt";
+    const Launch launch{kProgram, {}, display.name(), "", home / "errors.txt"};   // display, folder, errors
     const Start start = startOnlyInstance(home.path(), launch);
     if (start.busy)
         GTEST_SKIP() << start.why;
