@@ -18,12 +18,6 @@ struct Buffer
     }
 };
 
-// Packed fields are read by value: a reference to them may be misaligned.
-size_t LengthOf(const MIDIPacket* packet)
-{
-    return packet->length;
-}
-
 const uint8_t kNoteOn[] = { 0x90, 60, 100 };
 
 } // namespace
@@ -53,7 +47,7 @@ TEST(MidiPacketList, RoomAndLimits)
     EXPECT_EQ(MIDIPacketListAdd(nullptr, 100, first, 0, 1, big.data()), nullptr);
     ASSERT_EQ(buffer.Add(first, 5, 65535, big.data()), first);
     EXPECT_NE(buffer.Add(first, 5, 1, big.data()), first) << "a packet never grows beyond 65535 bytes";
-    EXPECT_EQ(LengthOf(first), 65535u);
+    EXPECT_EQ(size_t(first->length), 65535u);
     EXPECT_EQ(std::memcmp(first->data, big.data(), 65535), 0);
     EXPECT_EQ(buffer.list()->numPackets, 2u);
 }
@@ -61,7 +55,7 @@ TEST(MidiPacketList, RoomAndLimits)
 TEST(MidiPacketList, LayoutAndMergingRules)
 {
     // Packed: a 32-bit count, per packet a 64-bit stamp, a 16-bit length and the bytes, the next
-    // packet right behind.
+    // packet right behind. Fields are read by value: a reference to them may be misaligned.
     Buffer buffer(256);
     const uint8_t noteOff[] = { 0x80, 60, 0 };
     const uint8_t sysex[] = { 0xF0, 0x7E, 0x7F, 0xF7 };
@@ -77,12 +71,12 @@ TEST(MidiPacketList, LayoutAndMergingRules)
     packet = buffer.Add(first, 10, 3, kNoteOn);
     packet = buffer.Add(packet, 10, 3, noteOff);
     EXPECT_EQ(packet, first);
-    EXPECT_EQ(LengthOf(packet), 6u);
+    EXPECT_EQ(size_t(packet->length), 6u);
     EXPECT_EQ(packet->data[3], 0x80);
     packet = buffer.Add(packet, 11, 3, kNoteOn);
     EXPECT_EQ(buffer.list()->numPackets, 2u) << "another stamp";
     MIDIPacket* sysexPacket = buffer.Add(packet, 11, sizeof sysex, sysex);
     packet = buffer.Add(sysexPacket, 11, 3, noteOff);
     EXPECT_EQ(buffer.list()->numPackets, 4u) << "SysEx keeps a packet of its own, before and after";
-    EXPECT_EQ(LengthOf(sysexPacket), sizeof sysex);
+    EXPECT_EQ(size_t(sysexPacket->length), sizeof sysex);
 }
