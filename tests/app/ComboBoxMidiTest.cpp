@@ -73,49 +73,7 @@ protected:
 
 } // namespace
 
-TEST_F(Chooser, ChoosingAPortOpensItAndClosesTheOthersInOneAliasUpdate)
-{
-    manager->SetSuspended(0);
-    chooser->refresh();
-    manager->Open(0, 0, 1);   // Synth A is open from earlier
-    ASSERT_TRUE(isOpen(0));
-    Tr::TMidiAliasManager::instance()->AddAliasChangeListener(&heard);
-    {
-        ModalAnswers noBoxes;
-        pick(3);
-        EXPECT_TRUE(isOpen(2) && !isOpen(0)) << "the chosen output opens, every other one closes";
-        EXPECT_EQ(aliasDevice(), "Synth C");
-        EXPECT_EQ(heard.aliasEvents, 1) << "the alias changes are told once, at the end of the update";
-        pick(-1);
-        EXPECT_FALSE(isOpen(2)) << "\"(none)\" closes every output";
-        EXPECT_EQ(aliasDevice(), "");
-        EXPECT_EQ(heard.ids, (std::vector<int>{-1, 3, -1}));
-    }
-    Tr::TMidiAliasManager::instance()->RemoveAliasChangeListener(&heard);
-
-    // A failed open is shown with the back end's own text and leaves no port open.
-    manager->Open(0, 0, 1);
-    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
-    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
-    EXPECT_FALSE(isOpen(0) || isOpen(2));
-    EXPECT_EQ(chooser->getText(), "(none)");
-
-    // Any other error ends the round at once: the ports after it are not visited.
-    struct RefusingClose : Tr::MidiManagerDeviceControlListener
-    {
-        void OnBeforeCloseMidiDevice(int, unsigned char) override { throw Tr::Exception("Synth A is busy"); }
-        void OnMidiErrorMessage(int, unsigned char, const std::string& text) override { throw Tr::Exception(text); }
-    } refusing;
-    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::None);
-    manager->Open(0, 0, 1);
-    manager->AddDeviceControlListener(&refusing);
-    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device: Synth A is busy"});
-    manager->RemoveDeviceControlListener(&refusing);
-    EXPECT_TRUE(isOpen(0) && !isOpen(2));
-    EXPECT_EQ(aliasDevice(), "Synth C") << "written before the ports are visited";
-}
-
-TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
+TEST_F(Chooser, AnAbsentPortWaitsUntilPluggedInAndChoosingOneClosesTheOthers)
 {
     // Before the manager runs, a chosen port only waits, as an unplugged one does.
     chooser->refresh();
@@ -143,6 +101,44 @@ TEST_F(Chooser, AnAbsentPortIsUsedOnceItIsPluggedIn)
     EXPECT_TRUE(isOpen(1)) << "the waiting port opens when it comes back";
     EXPECT_EQ(chooser->getText(), "Synth B");
     EXPECT_EQ(heard.ids.back(), 2);
+
+    // Choosing a port opens it and closes the others, in one alias update.
+    manager->Open(0, 0, 1);   // Synth A is open from earlier
+    ASSERT_TRUE(isOpen(0));
+    Tr::TMidiAliasManager::instance()->AddAliasChangeListener(&heard);
+    {
+        ModalAnswers noBoxes;
+        pick(3);
+        EXPECT_TRUE(isOpen(2) && !isOpen(0)) << "the chosen output opens, every other one closes";
+        EXPECT_EQ(aliasDevice(), "Synth C");
+        EXPECT_EQ(heard.aliasEvents, 1) << "the alias changes are told once, at the end of the update";
+        pick(-1);
+        EXPECT_FALSE(isOpen(2)) << "\"(none)\" closes every output";
+        EXPECT_EQ(aliasDevice(), "");
+        EXPECT_EQ(std::vector<int>(heard.ids.end() - 2, heard.ids.end()), (std::vector<int>{3, -1}));
+    }
+    Tr::TMidiAliasManager::instance()->RemoveAliasChangeListener(&heard);
+
+    // A failed open is shown with the back end's own text and leaves no port open.
+    manager->Open(0, 0, 1);
+    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::Throw, "device busy");
+    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device 'Synth C':\ndevice busy"});
+    EXPECT_FALSE(isOpen(0) || isOpen(2));
+    EXPECT_EQ(chooser->getText(), "(none)");
+
+    // Any other error ends the round at once: the ports after it are not visited.
+    struct RefusingClose : Tr::MidiManagerDeviceControlListener
+    {
+        void OnBeforeCloseMidiDevice(int, unsigned char) override { throw Tr::Exception("Synth A is busy"); }
+        void OnMidiErrorMessage(int, unsigned char, const std::string& text) override { throw Tr::Exception(text); }
+    } refusing;
+    midi->SetOpenFailure(synth[2], TestMidi::OpenFailure::None);
+    manager->Open(0, 0, 1);
+    manager->AddDeviceControlListener(&refusing);
+    EXPECT_EQ(answering({"OK"}, [&] { pick(3); }), Texts{"Error: Error opening MIDI device: Synth A is busy"});
+    manager->RemoveDeviceControlListener(&refusing);
+    EXPECT_TRUE(isOpen(0) && !isOpen(2));
+    EXPECT_EQ(aliasDevice(), "Synth C") << "written before the ports are visited";
 }
 
 TEST_F(Chooser, ListsNoneFirstThenThePortsUnderTheirEntryIndexesRebuiltOnTheMessageThread)
