@@ -127,7 +127,7 @@ TEST_F(EditorFiles, SaveWritesThe546BytesWhereverTheNameLeadsAndTheTitleFollows)
     EXPECT_EQ(files.entryCount(), 5) << "no temporary file is left behind";
 }
 
-TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
+TEST_F(EditorFiles, OpenAndTheCloseButtonAskAboutUnsavedChangesFirst)
 {
     start();
     const std::string a = writeFile("a.syx", otherSettings(5)), b = writeFile("b.syx", otherSettings(6));
@@ -147,6 +147,21 @@ TEST_F(EditorFiles, OpenAsksAboutUnsavedChangesFirst)
     EXPECT_EQ(readBytes(b), toSave) << "Yes saved the changes over b.syx";
     EXPECT_EQ(message(), otherSettings(5));
     EXPECT_EQ(title(), titled + " - a.syx");
+
+    // The close button asks the same question, and reports what cannot be saved.
+    answering({}, [&] { EXPECT_TRUE(panel().canQuit()) << "nothing changed: no question"; });
+    EXPECT_NE(TempFolder::readFile(iniPath()).find("[Current]"), std::string::npos) << "a missing settings file is made";
+    pick("stepCountCombo", "8 Steps");
+    expectEditsKept([&] { window->closeButtonPressed(); }, files.path(), writeFile("kept.syx", otherSettings(4)));
+    EXPECT_TRUE(window->isVisible());
+
+    // A file where the settings folder belongs: the settings cannot be written, which the box says
+    // while the window still stands.
+    std::filesystem::remove_all(Tr::ExtractFileDir(iniPath()));
+    TempFolder::writeFile(Tr::ExtractFileDir(iniPath()), "not a folder");
+    EXPECT_EQ(answering({"No", "OK"}, [&] { window->closeButtonPressed(); }),
+              (Texts{saveQuestion, "Error: The settings could not be saved:\nCannot write to file: " + iniPath() + ": Not a directory"}));
+    EXPECT_TRUE(quitRequested());
 }
 
 TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
@@ -203,24 +218,6 @@ TEST_F(EditorFiles, OpenAndDropShowEveryLoadErrorAndDropsAskLikeOpen)
     answering({"No"}, [&] { drop(second); });
     EXPECT_EQ(message(), otherSettings(10));
     EXPECT_EQ(title(), titled + " - second.syx");
-}
-
-TEST_F(EditorFiles, TheCloseButtonAsksAboutUnsavedChangesAndReportsWhatCannotBeSaved)
-{
-    start();
-    answering({}, [&] { EXPECT_TRUE(panel().canQuit()) << "nothing changed: no question"; });
-    EXPECT_NE(TempFolder::readFile(iniPath()).find("[Current]"), std::string::npos) << "a missing settings file is made";
-    pick("stepCountCombo", "8 Steps");
-    expectEditsKept([&] { window->closeButtonPressed(); }, documentsDir(), writeFile("kept.syx", otherSettings(4)));
-    EXPECT_TRUE(window->isVisible());
-
-    // A file where the settings folder belongs: the settings cannot be written, which the box says
-    // while the window still stands.
-    std::filesystem::remove_all(Tr::ExtractFileDir(iniPath()));
-    TempFolder::writeFile(Tr::ExtractFileDir(iniPath()), "not a folder");
-    EXPECT_EQ(answering({"No", "OK"}, [&] { window->closeButtonPressed(); }),
-              (Texts{saveQuestion, "Error: The settings could not be saved:\nCannot write to file: " + iniPath() + ": Not a directory"}));
-    EXPECT_TRUE(quitRequested());
 }
 
 // The settings ini across starts of the program: what it brings back, and what of it is kept
