@@ -145,7 +145,7 @@ TEST(QuorvaSettings, RefusesWhatIsNoSettingsMessageAndChangesNothing)
     EXPECT_EQ(settings.getBaseSetting(4), 12);
 }
 
-TEST(QuorvaSettings, LoadThenSaveReproducesACanonicalMessageAndNormalisesTheRest)
+TEST(QuorvaSettings, LoadThenSaveReproducesACanonicalMessageNormalisesTheRestAndKeepsBytesThatAreNoRow)
 {
     Bytes message = canonicalMessage();
     QuorvaSettings settings;
@@ -180,17 +180,12 @@ TEST(QuorvaSettings, LoadThenSaveReproducesACanonicalMessageAndNormalisesTheRest
     for (int p = 1; p <= 15; ++p)
         EXPECT_EQ(blank[blockOf(p)], p);
     EXPECT_NO_THROW(loaded(blank));
-}
 
-// A combo box that shows no item gives -1; the byte it stands for must keep what the file carried
-// instead of turning into 0xFF inside the SysEx body.
-TEST(QuorvaSettings, BytesThatAreNoRowAreNotShownAndKept)
-{
-    Bytes message = canonicalMessage();
+    // Bytes that are no row are not shown and kept: a combo box that shows no item gives -1, and the
+    // byte it stands for must keep what the file carried instead of turning into 0xFF in the body.
     message[543] = 7;               // no output type
     message[blockOf(4) + 1] = 4;    // no program type
     message[blockOf(4) + 35] = 3;   // below the shortest duration
-    QuorvaSettings settings;
     settings.loadFromMem(message.data(), Size);
     EXPECT_TRUE(settings.isShown(Global::MidiChannel) && settings.isShown(4, Field::StepCount));
     EXPECT_FALSE(settings.isShown(Global::OutputType) || settings.isShown(4, Field::Type) || settings.isShown(4, Field::Duration));
