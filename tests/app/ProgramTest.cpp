@@ -118,12 +118,6 @@ Window windowOf(Display* display, pid_t pid)
     return found;
 }
 
-// Whether the process shows a window on the display (null: the test's own).
-bool showsWindow(pid_t pid, const char* display = nullptr)
-{
-    return windowOf(connectTo(display).get(), pid) != 0;
-}
-
 // Moves the process's window as a window manager would, and waits until the program has taken
 // the move in. The toolkit hears of it in an event; a selection request sent to the window after
 // the move is answered ("no such selection") once every event queued before it was handled. Up to
@@ -336,7 +330,7 @@ TEST(Program, ASystemQuitSignalStillWritesTheSettingsAndASecondInstanceEndsAtOnc
     if (start.busy)
         GTEST_SKIP() << start.why;
     ASSERT_GT(start.pid, 0) << start.why;
-    if (!WaitUntil([&] { return showsWindow(start.pid); }, 30s, 20ms)) {
+    if (!WaitUntil([&] { return windowOf(connectTo(nullptr).get(), start.pid) != 0; }, 30s, 20ms)) {
         StopChild(start.pid);
         FAIL() << "the window never showed";
     }
@@ -432,7 +426,7 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
         GTEST_SKIP() << start.why;
     ASSERT_GT(start.pid, 0) << start.why;
 
-    const bool shown = WaitUntil([&] { return showsWindow(start.pid, launch.display.c_str()); }, 30s, 20ms);
+    const bool shown = WaitUntil([&] { return windowOf(connectTo(launch.display.c_str()).get(), start.pid) != 0; }, 30s, 20ms);
     const bool moved = shown && moveWindowOf(start.pid, launch.display.c_str(), 137, 91);
     display.end();
     const int status = WaitForExit(start.pid, 5000);
