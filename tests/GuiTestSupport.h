@@ -59,7 +59,16 @@ inline void pumpMessages(int ms, const std::function<bool()>& done = nullptr)
     } while (juce::Time::getMillisecondCounter() < end);
 }
 
-// The program asked the toolkit to quit.
+// Texts a test expects or scripts: the parts of a file, the boxes shown, the answers to them.
+using Texts = std::vector<std::string>;
+
+// Each part is somewhere in text (a settings ini, a program's output).
+inline void expectContains(const std::string& text, const Texts& parts)
+{
+    for (const std::string& part : parts)
+        EXPECT_NE(text.find(part), std::string::npos) << "no '" << part << "' in:\n" << text;
+}
+
 inline bool quitRequested() { return juce::MessageManager::getInstance()->hasStopMessageBeenSent(); }
 
 // Leaves a picture of the component in the build folder, for a look at the layout.
@@ -115,6 +124,7 @@ public:
     ~ModalAnswers() override { stopTimer(); }
     const std::vector<std::string>& seen() const { return FSeen; }
     std::size_t pending() const { return FAnswers.size() - FNext; }   // scripted answers not used yet
+    std::function<void(juce::Component& box)> inspect;                 // looks at each box before its answer
 
 private:
     void timerCallback() override
@@ -129,6 +139,8 @@ private:
         if ((int)(juce::Time::getMillisecondCounter() - FSeenAt) < FHoldMs)
             return;
         FLast = box;
+        if (inspect)
+            inspect(*box);
         const bool scripted = FNext < FAnswers.size();
         const juce::String answer(scripted ? FAnswers[FNext] : "");
         juce::FileBrowserComponent* browser = findFileBrowser(*box);

@@ -63,15 +63,6 @@ protected:
     bool visibleAtStart = false;
 };
 
-// The settings ini the application finds in the per-user folder, as this test program is named.
-std::string writeSettingsIni(const ScopedHome& home, const std::string& text)
-{
-    const std::string path = home.folder() / ".Quorva Tindral/test_app.vzrs";
-    Tr::ForceDirectories(Tr::ExtractFileDir(path));
-    TempFolder::writeFile(path, text);
-    return path;
-}
-
 // Set in a child process that runs a test once more as a program that was moved elsewhere.
 const char* const kMovedProgram = "QUORVA_TEST_AS_MOVED_PROGRAM";
 
@@ -169,15 +160,18 @@ TEST_F(Frame, APanelThatCannotBeSetUpEndsTheProgram)
     }
 }
 
-// A logout during the start: the signal waits until a message loop runs, here the loop of a box
-// of the start, which it ends; the settings are still written at shutdown.
-TEST_F(Frame, ASystemQuitSignalIsNotLostBeforeTheMessageLoopRuns)
+// The application's main window, with a logout during the start: the signal waits until a message
+// loop runs, here the loop of a box of the start, which it ends; the settings are still written
+// at shutdown.
+TEST_F(Frame, TheApplicationsWindowWritesTheSettingsAfterAQuitSignalBeforeTheMessageLoopRuns)
 {
     ScopedHome home;
     ASSERT_TRUE(SystemQuitSignals::catchSignals()) << "as main does";
     std::raise(SIGTERM);
     QuorvaApplication app;
     app.initialise("");
+    ASSERT_TRUE(app.getMainWindow() && app.getMainWindow()->getContentPanel());
+    EXPECT_EQ(BWindow::getInstance(), app.getMainWindow());
     EXPECT_FALSE(quitRequested()) << "nothing has looked at the signal yet";
     {
         ModalAnswers answers({"OK"}, 20000);
@@ -186,6 +180,7 @@ TEST_F(Frame, ASystemQuitSignalIsNotLostBeforeTheMessageLoopRuns)
     }
     EXPECT_TRUE(quitRequested());
     app.shutdown();
+    EXPECT_EQ(BWindow::getInstance(), nullptr) << "the main window is deleted at shutdown";
     const std::string ini = TempFolder::readFile(home.folder() / ".Quorva Tindral/test_app.vzrs");
     EXPECT_NE(ini.find("MainLeft="), std::string::npos) << ini;
 }
@@ -227,33 +222,6 @@ TEST_F(Frame, DraggingTheBackgroundMovesTheWindowButDraggingAWidgetDoesNot)
     window->getContentPanel()->removeChildComponent(&widget);
 }
 
-// Starts the application's main window as the toolkit would, and leaves a picture of it in the
-// build folder (screenshot-main-window.png) for a look at the layout.
-TEST_F(Frame, TheApplicationOpensTheMainWindowAndDeletesItAtShutdown)
-{
-    ScopedHome home;
-    writeSettingsIni(home, "[Current]\nMainLeft=70\nMainTop=90\n");
-    QuorvaApplication app;
-    EXPECT_EQ(app.getApplicationName() + " " + app.getApplicationVersion(), "Quorva MIDI 2 1.0");
-    EXPECT_FALSE(app.moreThanOneInstanceAllowed());
-    app.initialise("-psn_0_4711");
-    BWindow* main = app.getMainWindow();
-    ASSERT_TRUE(main && main->getContentPanel());
-    EXPECT_EQ(BWindow::getInstance(), main);
-    EXPECT_EQ(main->getName(), "Quorva MIDI 2 - v1.0") << "the editor's title: no file yet";
-    EXPECT_EQ(main->getBackgroundColour(), juce::Colour(240, 240, 240));
-    EXPECT_TRUE(main->isVisible());
-    EXPECT_EQ(main->getPosition(), juce::Point<int>(70, 90)) << "where the settings ini says";
-    EXPECT_EQ(main->getContentComponent()->getLocalBounds().getBottomRight(),
-              juce::Point<int>(main->getContentPanel()->preferredWidth, main->getContentPanel()->preferredHeight));
-    pumpMessages(800);
-    saveScreenshot(*main, "screenshot-main-window.png");
-    EXPECT_GT(juce::File(QUORVA_BINARY_DIR "/screenshot-main-window.png").getSize(), 0);
-    app.shutdown();
-    EXPECT_EQ(app.getMainWindow(), nullptr);
-    EXPECT_EQ(BWindow::getInstance(), nullptr);
-}
-
 // An ini named like the program beside it wins over the one in the settings folder: it places the
 // window and is the one written at the end.
 TEST_F(Frame, TheIniBesideTheProgramIsPreferredToTheSettingsFolder)
@@ -266,7 +234,9 @@ TEST_F(Frame, TheIniBesideTheProgramIsPreferredToTheSettingsFolder)
         return;
     }
     ScopedHome home;
-    const std::string inSettings = writeSettingsIni(home, "[Current]\nMainLeft=30\nMainTop=40\n");
+    const std::string inSettings = home.folder() / ".Quorva Tindral/test_app.vzrs";
+    Tr::ForceDirectories(Tr::ExtractFileDir(inSettings));
+    TempFolder::writeFile(inSettings, "[Current]\nMainLeft=30\nMainTop=40\n");
     TempFolder folder;
     TempFolder::writeFile(folder / "test_app.vzrs", "[Current]\nMainLeft=210\nMainTop=120\n");
     const int status = runThisTestAs(folder / "test_app", folder / "child.log");

@@ -97,12 +97,11 @@ TEST(JuceUtils, WindowPositionIsReadKeepingAThirdOnTheMonitorAndSaved)
 
 TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
 {
-    // Runs happen on this thread, unless invokeLater is wrong; the lock keeps that case defined.
     struct Recorder : Runnable
     {
         void run(void* data, int code) override
         {
-            const std::lock_guard<std::mutex> lock(mutex);
+            const std::lock_guard<std::mutex> lock(mutex);   // for runs off the message thread, if invokeLater is wrong
             runs.push_back({data, code, juce::MessageManager::getInstance()->isThisTheMessageThread()});
         }
         std::mutex mutex;
@@ -112,11 +111,10 @@ TEST(JuceUtils, InvokeLaterRunsOnTheMessageThreadOncePerCall)
     int marker = 0;
 
     JuceUtils::invokeLater(&recorder);
-    std::thread worker([&] {
+    std::thread([&] {
         for (int i = 0; i < 3; ++i)
             JuceUtils::invokeLater(&recorder, &marker, 10 + i);
-    });
-    worker.join();
+    }).join();
     EXPECT_TRUE(recorder.runs.empty()) << "nothing runs before the message loop does";
 
     pumpMessages(3000, [&] { return recorder.runs.size() >= 4; });

@@ -148,19 +148,15 @@ protected:
     juce::ComboBox& combo(const juce::String& id) { return widget<juce::ComboBox>(id); }
     juce::TextButton& button(const juce::String& id) { return widget<juce::TextButton>(id); }
     juce::ComboBox& step(int s) { return combo("stepCombo" + juce::String(s + 1)); }
-    juce::StringArray items(const juce::String& comboId)
-    {
-        juce::StringArray texts;
-        for (int i = 0; i < combo(comboId).getNumItems(); ++i)
-            texts.add(combo(comboId).getItemText(i));
-        return texts;
-    }
     // Picks the item with that text as from the opened list: the change handler runs at once.
     void pick(const juce::String& comboId, const juce::String& itemText)
     {
-        const int index = items(comboId).indexOf(itemText);
-        ASSERT_GE(index, 0) << comboId << " has no item \"" << itemText << "\"";
-        combo(comboId).setSelectedItemIndex(index, juce::sendNotificationSync);
+        juce::ComboBox& box = combo(comboId);
+        int index = 0;
+        while (index < box.getNumItems() && box.getItemText(index) != itemText)
+            ++index;
+        ASSERT_LT(index, box.getNumItems()) << comboId << " has no item \"" << itemText << "\"";
+        box.setSelectedItemIndex(index, juce::sendNotificationSync);
     }
     // Clicks the button and returns once the panel has handled the click (modal boxes included):
     // onClick runs after the button's listeners, so after the panel's handler.

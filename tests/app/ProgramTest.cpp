@@ -1,4 +1,5 @@
 // Starts the program itself.
+#include "GuiTestSupport.h"
 #include "core/TempFolder.h"
 #include "core/WaitUntil.h"
 #include "midi/FreshProcess.h"
@@ -34,16 +35,12 @@ struct ScopedFd
     ~ScopedFd() { if (fd >= 0) close(fd); }
 };
 
-// The program's single-instance lock, which the toolkit keeps in /var/tmp or /tmp.
-std::string lockFile()
-{
-    return std::string(access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp") + "/juceAppLock_Quorva MIDI 2";
-}
-
-// The process holding the single-instance lock, or 0; looks without taking it.
+// The process holding the program's single-instance lock, which the toolkit keeps in /var/tmp or
+// /tmp, or 0; looks without taking it.
 pid_t lockHolder()
 {
-    const int fd = open(lockFile().c_str(), O_RDWR);
+    const std::string lock = std::string(access("/var/tmp", W_OK) == 0 ? "/var/tmp" : "/tmp") + "/juceAppLock_Quorva MIDI 2";
+    const int fd = open(lock.c_str(), O_RDWR);
     struct flock fl {};
     fl.l_type = F_WRLCK;
     const bool asked = fd >= 0 && fcntl(fd, F_GETLK, &fl) == 0;
@@ -119,12 +116,6 @@ Window windowOf(Display* display, pid_t pid)
     if (children)
         x.XFree(children);
     return found;
-}
-
-// Whether the process shows a window on the display (null: the test's own).
-bool showsWindow(pid_t pid, const char* display = nullptr)
-{
-    return windowOf(connectTo(display).get(), pid) != 0;
 }
 
 // Moves the process's window as a window manager would, and waits until the program has taken
@@ -316,102 +307,43 @@ Start startOnlyInstance(const std::string& home, const Launch& launch = {}, int 
 // translations are read while the globals are built, before main, and must not wait for a writer.
 TEST(Program, WithoutADisplayItSaysSoAndEndsEvenWithAPipeAsLanguageIni)
 {
-    for (const bool pipe : {false, true}) {
-        SCOPED_TRACE(pipe ? "Language.ini is a pipe" : "no Language.ini");
-        TempFolder dir;
-        ASSERT_TRUE(!pipe || mkfifo((dir / "Language.ini").c_str(), 0666) == 0);
-        Launch launch;
-        launch.display = ":54321";
-        launch.folder = dir.path();
-        launch.errors = dir / "output.txt";
-        const pid_t pid = startProgram(dir.path(), launch);
-        ASSERT_GT(pid, 0);
-        const int status = WaitForExit(pid, 30000);
-        StopChild(pid);
-        EXPECT_EQ(status, 1) << "-1: still running, waiting for a writer of Language.ini; above 128: ended by a signal";
-        const std::string output = TempFolder::readFile(launch.errors);
-        EXPECT_NE(output.find("no display"), std::string::npos) << output;
-        EXPECT_NE(output.find(":54321"), std::string::npos) << "names the display it tried: " << output;
-    }
-}
-
-// The tests below would pass unseen if a program that cannot start counted as one already running.
-TEST(Program, StartingItAloneTellsAFailedStartFromABusyLock)
-{
     TempFolder dir;
-    Launch launch;
-    launch.program = dir / "program";
-    for (const auto& [death, said] : {std::pair{"kill -SEGV $$", "signal 11"}, {"exit 3", "status 3"}}) {
-        SCOPED_TRACE(death);
-        TempFolder::writeFile(launch.program, std::string("#!/bin/sh\n") + death + "\n");
-        ASSERT_EQ(chmod(launch.program.c_str(), 0755), 0);
-        const Start start = startOnlyInstance(dir.path(), launch);
-        if (start.busy)
-            GTEST_SKIP() << start.why;
-        EXPECT_EQ(start.pid, 0);
-        EXPECT_NE(start.why.find(said), std::string::npos) << start.why;
-    }
-
-    // A lock kept by a process that is not one of the test's programs is a reason to skip.
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        const int fd = open(lockFile().c_str(), O_RDWR | O_CREAT, 0644);
-        struct flock fl {};
-        fl.l_type = F_WRLCK;
-        const char locked = fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
-        [[maybe_unused]] const ssize_t told = write(ready[1], &locked, 1);
-        sleep(10);
-        _exit(0);
-    }
-    ASSERT_GT(holder, 0);
-    char locked = 0;
-    const bool told = read(ready[0], &locked, 1) == 1;
-    close(ready[0]);
-    close(ready[1]);
-    const Start start = told && locked ? startOnlyInstance(dir.path(), launch, 500) : Start {};
-    StopChild(holder);
-    if (!locked)
-        GTEST_SKIP() << "another copy of the program holds the lock";
-    EXPECT_TRUE(start.busy) << start.why;
-    EXPECT_EQ(start.pid, 0);
+    ASSERT_EQ(mkfifo((dir / "Language.ini").c_str(), 0666), 0);
+    const Launch launch{kProgram, {}, ":54321", dir.path(), dir / "output.txt"};   // display, folder, errors
+    const pid_t pid = startProgram(dir.path(), launch);
+    ASSERT_GT(pid, 0);
+    const int status = WaitForExit(pid, 30000);
+    StopChild(pid);
+    EXPECT_EQ(status, 1) << "-1: still running, waiting for a writer of Language.ini; above 128: ended by a signal";
+    expectContains(TempFolder::readFile(launch.errors), {"no display", ":54321"});
 }
 
-// Logout, shutdown and `kill` send SIGTERM, a closed terminal SIGHUP: the program quits the normal
-// way and writes its settings, even when the signal comes before its window is up. A second
+// A closed terminal sends SIGHUP (logout, shutdown and `kill` send SIGTERM, below while the
+// translations are read): the program quits the normal way and writes its settings. A second
 // instance meanwhile ends at once.
 TEST(Program, ASystemQuitSignalStillWritesTheSettingsAndASecondInstanceEndsAtOnce)
 {
     if (!getenv("DISPLAY"))
         GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
-    for (const int quitSignal : {SIGHUP, SIGTERM}) {
-        SCOPED_TRACE(quitSignal == SIGTERM ? "SIGTERM once the window shows" : "SIGHUP as soon as the program holds its lock");
-        TempFolder home;
-        const Start start = startOnlyInstance(home.path());
-        if (start.busy)
-            GTEST_SKIP() << start.why;
-        ASSERT_GT(start.pid, 0) << start.why;
-        if (quitSignal == SIGTERM && !WaitUntil([&] { return showsWindow(start.pid); }, 30s, 20ms)) {
-            StopChild(start.pid);
-            FAIL() << "the window never showed";
-        }
-        if (quitSignal == SIGTERM) {
-            TempFolder otherHome;
-            const pid_t second = startProgram(otherHome.path());
-            ASSERT_GT(second, 0);
-            EXPECT_EQ(WaitForExit(second, 30000), 0) << "the second instance ends by itself, without an error";
-            StopChild(second);
-            EXPECT_EQ(WaitForExit(start.pid, 0), -1) << "the first instance goes on";
-        }
-        kill(start.pid, quitSignal);
-        const int status = WaitForExit(start.pid, 30000);
+    TempFolder home, otherHome;
+    const Start start = startOnlyInstance(home.path());
+    if (start.busy)
+        GTEST_SKIP() << start.why;
+    ASSERT_GT(start.pid, 0) << start.why;
+    if (!WaitUntil([&] { return windowOf(connectTo(nullptr).get(), start.pid) != 0; }, 30s, 20ms)) {
         StopChild(start.pid);
-        EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
-        const std::string ini = TempFolder::readFile(home / kIniName);
-        for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
-            EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+        FAIL() << "the window never showed";
     }
+    const pid_t second = startProgram(otherHome.path());
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(WaitForExit(second, 30000), 0) << "the second instance ends by itself, without an error";
+    StopChild(second);
+    EXPECT_EQ(WaitForExit(start.pid, 0), -1) << "the first instance goes on";
+    kill(start.pid, SIGHUP);
+    const int status = WaitForExit(start.pid, 30000);
+    StopChild(start.pid);
+    EXPECT_EQ(status, 0) << "the program ends by itself, without an error";
+    expectContains(TempFolder::readFile(home / kIniName), {"[Current]\n", "\nMainLeft=", "\nMainTop="});
 }
 
 // The translations are read before main, and a big "Language.ini" takes its time: a logout or
@@ -424,10 +356,9 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
     const std::string language = dir / "Language.ini";
     {
         // 64 MB of lines outside any section: all read and split, none used.
-        const std::string line = std::string(63, 'x') + "\n";
         std::string block;
-        while (block.size() < (1u << 20))
-            block += line;
+        for (int i = 0; i < 16384; ++i)
+            block += std::string(63, 'x') + "\n";
         std::ofstream out(language, std::ios::binary);
         for (int i = 0; i < 64; ++i)
             out << block;
@@ -472,8 +403,7 @@ TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings
         if (status == 0 && ini.empty() && !heldLock)
             continue;
         EXPECT_EQ(status, 0) << "143: the signal ended the program before it could write its settings";
-        for (const char* part : {"[Current]\n", "\nMainLeft=", "\nMainTop="})
-            EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+        expectContains(ini, {"[Current]\n", "\nMainLeft=", "\nMainTop="});
         return;
     }
     if (other != 0)
@@ -490,15 +420,13 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
     TempFolder home;
     ASSERT_EQ(mkdir((home / ".Quorva Tindral").c_str(), 0755), 0);
     TempFolder::writeFile(home / kIniName, "[Current]\nMainLeft=40\nMainTop=30\n\n[Elsewhere]\nKept=yes\n");
-    Launch launch;
-    launch.display = display.name();
-    launch.errors = home / "errors.txt";
+    const Launch launch{kProgram, {}, display.name(), "", home / "errors.txt"};   // display, folder, errors
     const Start start = startOnlyInstance(home.path(), launch);
     if (start.busy)
         GTEST_SKIP() << start.why;
     ASSERT_GT(start.pid, 0) << start.why;
 
-    const bool shown = WaitUntil([&] { return showsWindow(start.pid, launch.display.c_str()); }, 30s, 20ms);
+    const bool shown = WaitUntil([&] { return windowOf(connectTo(launch.display.c_str()).get(), start.pid) != 0; }, 30s, 20ms);
     const bool moved = shown && moveWindowOf(start.pid, launch.display.c_str(), 137, 91);
     display.end();
     const int status = WaitForExit(start.pid, 5000);
@@ -506,9 +434,6 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
 
     ASSERT_TRUE(moved) << (shown ? "the program did not answer after the move" : "the window never showed");
     EXPECT_EQ(status, 1) << "-1: still running 5 s after the display went";
-    const std::string errors = TempFolder::readFile(launch.errors);
-    EXPECT_NE(errors.find("Quorva MIDI 2: lost the connection to the display\n"), std::string::npos) << errors;
-    const std::string ini = TempFolder::readFile(home / kIniName);
-    for (const char* part : {"[Current]\n", "\nMainLeft=137\n", "\nMainTop=91\n", "[Elsewhere]\nKept=yes\n"})
-        EXPECT_NE(ini.find(part), std::string::npos) << "no '" << part << "' in:\n" << ini;
+    expectContains(TempFolder::readFile(launch.errors), {"Quorva MIDI 2: lost the connection to the display\n"});
+    expectContains(TempFolder::readFile(home / kIniName), {"[Current]\n", "\nMainLeft=137\n", "\nMainTop=91\n", "[Elsewhere]\nKept=yes\n"});
 }

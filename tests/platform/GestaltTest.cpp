@@ -7,7 +7,7 @@
 #include <regex>
 #include <sys/utsname.h>
 
-TEST(Gestalt, SystemVersionFromKernelRelease)
+TEST(Gestalt, SystemVersionFromKernelReleaseAndOfTheRunningKernel)
 {
     EXPECT_EQ(SystemVersionFromRelease("6.1.0-18-amd64"), 0x0610);
     EXPECT_EQ(SystemVersionFromRelease("5.10.7"), 0x05A7) << "numbers up to 15 fit their group";
@@ -22,10 +22,8 @@ TEST(Gestalt, SystemVersionFromKernelRelease)
     int32_t value = 12345;
     EXPECT_NE(Gestalt(0x61626364, &value), gestaltNoErr) << "only the system version is known";
     EXPECT_EQ(value, 12345) << "an unknown question leaves the answer alone";
-}
 
-TEST(Gestalt, OsVersionOfTheRunningKernel)
-{
+    // The running kernel's.
     ASSERT_TRUE(Tr::needPlatform());
     EXPECT_NE(Tr::MacVersion, -1) << "the first query stores the answer";
     utsname names;

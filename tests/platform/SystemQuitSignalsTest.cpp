@@ -8,7 +8,7 @@
 
 // Each case runs in a process of its own: what a process does with its signals is not undone.
 // The message loop is not needed: a caught signal waits in the pipe, and the process lives on.
-TEST(SystemQuitSignalsDeathTest, EachSignalIsCaughtOnceAndTheSameAgainEnds)
+TEST(SystemQuitSignalsDeathTest, EachSignalIsCaughtOnceAndTheSameAgainEndsAndThePipeKeepsOffTheStandardDescriptors)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const int signal : {SIGTERM, SIGHUP}) {
@@ -39,11 +39,7 @@ TEST(SystemQuitSignalsDeathTest, EachSignalIsCaughtOnceAndTheSameAgainEnds)
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-}
 
-TEST(SystemQuitSignalsDeathTest, ThePipeKeepsOffTheStandardDescriptors)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     // A program started with its standard descriptors closed: a pipe there would take whatever
     // is later written to "stdout" for a request to quit.
     EXPECT_EXIT(
