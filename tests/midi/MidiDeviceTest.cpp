@@ -120,7 +120,7 @@ TEST(MidiDeviceFactory, DuplicateNamesAreNumberedAndStayStableAcrossRefreshes)
 {
     TestMidiFactory factory;
     factory.UseManualClock();
-    factory.AddPort(0, "Synth", "", "unit-A");
+    const int first = factory.AddPort(0, "Synth", "", "unit-A");
     factory.AddPort(0, "Synth", "", "unit-B");
     factory.AddPort(0, "SYNTH", "", "unit-C");
     factory.AddPort(0, "Port", "group-1", "unit-X");
@@ -145,7 +145,7 @@ TEST(MidiDeviceFactory, DuplicateNamesAreNumberedAndStayStableAcrossRefreshes)
         EXPECT_EQ(Listing(factory, 0), expected) << "the numbering comes out the same on every refresh";
         EXPECT_EQ(factory.RecreateCount(), before + 2) << "both directions are refreshed";
     }
-    factory.RemovePort(factory.FindPort(0, "Synth"));
+    factory.RemovePort(first);
     factory.AdvanceClock(1500);
     EXPECT_EQ(Listing(factory, 0)[1], "SYNTH (2)") << "a port vanishing renumbers the rest on the next refresh";
 }
@@ -194,12 +194,6 @@ TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElements)
         EXPECT_EQ(deleted, held) << "every element held before is deleted";
         EXPECT_EQ(l.names(), (Names{"One", "Two"}));
     }
-    TestMidiFactory empty;
-    int deleted = 0;
-    DescriptorList none;
-    none.list.Add(new CountedDescriptor(deleted));
-    empty.GetDeviceList(1, none.list);
-    EXPECT_EQ(none.list.Count() + deleted, 1);
 }
 
 TEST(MidiDeviceFactory, NameLists)
@@ -217,5 +211,4 @@ TEST(MidiDeviceFactory, NameLists)
     factory.GetPublicDeviceNameList(1, publicNames);
     ASSERT_EQ(publicNames.Count(), 2) << "ports without a public name are left out";
     EXPECT_EQ(publicNames[1].FTag, 2);
-
 }
