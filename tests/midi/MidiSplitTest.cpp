@@ -64,20 +64,9 @@ Bytes SysEx(size_t size)
 }
 } // namespace
 
-TEST_F(SplitTest, EveryKindOfMessageAndLongSystemExclusive)
+// The length of each kind of message is the random test's rule below; long SysEx runs it rarely makes.
+TEST_F(SplitTest, LongSystemExclusive)
 {
-    const Pieces messages = {{0x80, 0x3C, 0x00}, {0x91, 0x3C, 0x40}, {0xA2, 0x3C, 0x10}, {0xB3, 0x07, 0x64},
-                             {0xC4, 0x05}, {0xD5, 0x20}, {0xE6, 0x00, 0x40}, {0xF1, 0x23}, {0xF2, 0x10, 0x20},
-                             {0xF3, 0x02}, {0xF6}, {0xF8}, {0xFA}, {0xFB}, {0xFC}, {0xFE}, {0xFF}, {0xF4},
-                             {0xF5}, {0xF9}, {0xFD}, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}};
-    Bytes all;
-    for (const Bytes& m : messages)
-    {
-        EXPECT_EQ(Split(m), Pieces{m}) << "a lone message is one piece, status " << int(m[0]);
-        all.insert(all.end(), m.begin(), m.end());
-    }
-    EXPECT_EQ(Split(all), messages) << "a run of all of them";
-
     const Bytes settings = SysEx(546), big = SysEx(64 * 1024);
     EXPECT_EQ(Split(settings), Pieces{settings});
     Bytes both = big;

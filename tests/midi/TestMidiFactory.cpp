@@ -145,8 +145,6 @@ TestMidiPort* TestMidiSystem::PortAt(unsigned char isInput, int systemIndex)
     return ports[static_cast<size_t>(list[static_cast<size_t>(systemIndex)])].get();
 }
 
-// ---- TestMidiFactory -------------------------------------------------------------------------
-
 TestMidiFactory::TestMidiFactory(unsigned int type) : FSystem(std::make_shared<TestMidiSystem>()), FType(type) {}
 
 TestMidiPort& TestMidiFactory::Port(int id) const

@@ -75,7 +75,6 @@ class TestMidiFactory : public Tr::MidiDeviceFactory
 public:
     explicit TestMidiFactory(unsigned int type = Tr::PortTypeMIDI);
 
-    // ---- Scripting the system's ports ----
     int AddPort(unsigned char isInput, const std::string& name, const std::string& serial = "",
                 const std::string& interfaceName = "", const std::string& publicName = "");
     void RemovePort(int id);                   // open port objects stay open
@@ -92,15 +91,11 @@ public:
     void SetSendFailure(int id, SendFailure mode) { With(id, [=](TestMidiPort& p) { p.sendFailure = mode; }); }
     void SetStartFailure(int id, bool fail) { With(id, [=](TestMidiPort& p) { p.startFailure = fail; }); }
 
-    // ---- Cache clock ----
     void UseManualClock(int startMs = 100000) { FManualClock = true; FClock = startMs; }
     void AdvanceClock(int ms) { FClock += ms; }
     int RecreateCount() const { return FRecreateCount; }   // recreateCache calls, both directions
 
-    // ---- Observing ----
-    // Some port object has it open.
-    bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }
-    // Some input object receives from it.
+    bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }   // by any port object
     bool IsStarted(int id) const { return With(id, [](TestMidiPort& p) { return !p.startedInputs.empty(); }); }
     int OpenCount(int id) const { return With(id, [](TestMidiPort& p) { return p.openCount; }); }
     int CloseCount(int id) const { return With(id, [](TestMidiPort& p) { return p.closeCount; }); }
@@ -116,12 +111,10 @@ public:
         FSystem->sent.clear();
     }
 
-    // ---- Incoming data ----
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
     // the messages delivered in all, or -1 when no input of that port is started.
     int Inject(int id, std::vector<unsigned char> bytes, unsigned long long time = 0);
 
-    // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
     int GetNumDevs(unsigned char isInput) override
     {
