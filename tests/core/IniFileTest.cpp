@@ -70,8 +70,6 @@ TEST(IniFile, TypedReadsAndWrites)
     ini.WriteInteger("w", "i", -123);
     ini.WriteString("w", "t", "again");
     EXPECT_EQ(sectionLines(ini, "w"), Lines({"i=-123", "t=again"})) << "a key written again moves to the end of its section";
-    EXPECT_TRUE(ini.DeleteKey("w", "i"));
-    EXPECT_FALSE(ini.DeleteKey("w", "i"));
     EXPECT_TRUE(ini.EraseSection("w"));
     EXPECT_FALSE(ini.SectionExists("w"));
 }
@@ -187,16 +185,6 @@ TEST(IniFile, LargeSectionsRewrittenKeyByKey)
     EXPECT_EQ(sectionLines(ini, "Ports"), expected);
     EXPECT_EQ(ini.ReadString("Ports", "Name7", ""), "P7");
     EXPECT_FALSE(ini.ValueExists("Ports", "Options" + std::to_string(n / 2)));
-
-    // A key held twice: the last line wins, and a write or a deletion takes the first.
-    EXPECT_EQ(ini.ReadString("Other", "key", ""), "2");
-    ini.WriteString("Other", "key", "3");
-    EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", "key=2", "", "key=3"}));
-    EXPECT_TRUE(ini.DeleteKey("Other", "key"));
-    EXPECT_EQ(ini.ReadString("Other", "key", ""), "3");
-    EXPECT_TRUE(ini.DeleteKey("Other", "key"));
-    EXPECT_FALSE(ini.ValueExists("Other", "key"));
-    EXPECT_EQ(sectionLines(ini, "Other"), Lines({"; note", ""}));
 }
 
 TEST(IniFile, AByteOrderMarkIsSkippedAndKeptAndAZeroByteIsNoticed)
