@@ -167,24 +167,6 @@ TEST(IniFile, LargeSectionsRewrittenKeyByKey)
     }
     ini.WriteToFile();
     EXPECT_EQ(TempFolder::readFile(file), text) << "the same file, byte for byte";
-
-    // In the reverse order, then the later half deleted as stale keys are.
-    ini.ReadFromFile();
-    for (int k = n - 1; k >= 0; --k)
-        ini.WriteString("Ports", "Name" + std::to_string(k), "P" + std::to_string(k));
-    for (int k = n / 2; k < n; ++k) {
-        EXPECT_TRUE(ini.DeleteKey("Ports", "Name" + std::to_string(k)));
-        EXPECT_TRUE(ini.DeleteKey("Ports", "Options" + std::to_string(k)));
-    }
-    Lines expected;
-    for (int k = 0; k < n / 2; ++k)
-        expected.push_back("Options" + std::to_string(k) + "=FF");
-    expected.push_back("");
-    for (int k = n / 2 - 1; k >= 0; --k)
-        expected.push_back("Name" + std::to_string(k) + "=P" + std::to_string(k));
-    EXPECT_EQ(sectionLines(ini, "Ports"), expected);
-    EXPECT_EQ(ini.ReadString("Ports", "Name7", ""), "P7");
-    EXPECT_FALSE(ini.ValueExists("Ports", "Options" + std::to_string(n / 2)));
 }
 
 TEST(IniFile, AByteOrderMarkIsSkippedAndKeptAndAZeroByteIsNoticed)
