@@ -179,11 +179,14 @@ TEST(MidiDeviceFactory, CacheLivesUntilNoOneAskedFor1500ms)
     EXPECT_EQ(names[0].FText, "D") << "the same rule serves the name lists";
 }
 
-TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElements)
+TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElementsAndNameListsCarryIndices)
 {
     TestMidiFactory factory;
     factory.AddPort(0, "One");
     factory.AddPort(0, "Two");
+    factory.AddPort(1, "In A", "", "", "Public A");
+    factory.AddPort(1, "In B");
+    factory.AddPort(1, "In A", "", "", "Public A2");
     for (int held : {5, 1, 2})
     {
         int deleted = 0;
@@ -194,14 +197,6 @@ TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElements)
         EXPECT_EQ(deleted, held) << "every element held before is deleted";
         EXPECT_EQ(l.names(), (Names{"One", "Two"}));
     }
-}
-
-TEST(MidiDeviceFactory, NameLists)
-{
-    TestMidiFactory factory;
-    factory.AddPort(1, "In A", "", "", "Public A");
-    factory.AddPort(1, "In B");
-    factory.AddPort(1, "In A", "", "", "Public A2");
     TStringList names, publicNames;
     names.Add("stale", 9);
     factory.GetDeviceList(1, names);
