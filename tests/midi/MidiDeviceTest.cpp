@@ -48,7 +48,7 @@ Names Listing(TestMidiFactory& factory, unsigned char isInput)
 }
 } // namespace
 
-TEST(MidiDeviceDescriptor, CopiesAndPortObjects)
+TEST(MidiDeviceDescriptor, CopiesPortObjectsAndMatching)
 {
     TestMidiFactory factory;
     MidiDeviceDescriptor d(&factory, 1, 4, "Synth", "serial-1", "unit-1", "Public");
@@ -71,11 +71,10 @@ TEST(MidiDeviceDescriptor, CopiesAndPortObjects)
     EXPECT_NE(in->GetDescriptor(), &d);
     EXPECT_EQ(in->GetDescriptor()->FSystemIndex, 3);
     in->FireMidiErrorEvent("no listener set: nothing happens");
-}
 
-TEST(MidiDeviceDescriptor, MatchesIgnoresIndexWhileIsEqualComparesEverything)
-{
-    TestMidiFactory f1, f2;
+    // Matches ignores the index while IsEqual compares everything.
+    TestMidiFactory& f1 = factory;
+    TestMidiFactory f2;
     const MidiDeviceDescriptor a(&f1, 0, 0, "Port", "0000000A", "00000001", "");
     struct Case
     {
@@ -86,14 +85,14 @@ TEST(MidiDeviceDescriptor, MatchesIgnoresIndexWhileIsEqualComparesEverything)
     const Case cases[] = {
         {"the same", [](MidiDeviceDescriptor&) {}, true, true},
         {"another index, identifiers in other letters",
-         [](MidiDeviceDescriptor& d) { d.FSystemIndex = 5, d.FSerial = "0000000a"; }, true, false},
-        {"another public name", [](MidiDeviceDescriptor& d) { d.FPublicName = "P"; }, true, false},
-        {"no factory passes", [](MidiDeviceDescriptor& d) { d.FFactory = nullptr; }, true, false},
-        {"another factory", [&](MidiDeviceDescriptor& d) { d.FFactory = &f2; }, false, false},
-        {"another direction", [](MidiDeviceDescriptor& d) { d.FIsInput = 7; }, false, false},
-        {"names compare byte for byte", [](MidiDeviceDescriptor& d) { d.FName = "port"; }, false, false},
-        {"another qualifier", [](MidiDeviceDescriptor& d) { d.FQualifier = "x"; }, false, false},
-        {"another unit", [](MidiDeviceDescriptor& d) { d.FInterfaceName = "00000002"; }, false, false},
+         [](MidiDeviceDescriptor& x) { x.FSystemIndex = 5, x.FSerial = "0000000a"; }, true, false},
+        {"another public name", [](MidiDeviceDescriptor& x) { x.FPublicName = "P"; }, true, false},
+        {"no factory passes", [](MidiDeviceDescriptor& x) { x.FFactory = nullptr; }, true, false},
+        {"another factory", [&](MidiDeviceDescriptor& x) { x.FFactory = &f2; }, false, false},
+        {"another direction", [](MidiDeviceDescriptor& x) { x.FIsInput = 7; }, false, false},
+        {"names compare byte for byte", [](MidiDeviceDescriptor& x) { x.FName = "port"; }, false, false},
+        {"another qualifier", [](MidiDeviceDescriptor& x) { x.FQualifier = "x"; }, false, false},
+        {"another unit", [](MidiDeviceDescriptor& x) { x.FInterfaceName = "00000002"; }, false, false},
     };
     for (const Case& c : cases)
     {
