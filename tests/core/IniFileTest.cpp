@@ -57,7 +57,7 @@ TEST(IniFile, SectionsHeadersAndTypedValues)
     EXPECT_EQ(out.Count(), 0) << "an absent section empties the list";
 
     ini = parse("[nn]\na=12abc\nb=abc\nc=-7\nd=\ne=  42\n"
-                         "[bb]\ny1=yes\ny2=Y\ny3=true\ny4=T\ny5=1\nn1=no\nn2=false\nn3=0\nn4=\n");
+                "[bb]\ny1=yes\ny2=Y\ny3=true\ny4=T\ny5=1\nn1=no\nn2=false\nn3=0\nn4=\n");
     struct Int { const char* key; int value; };
     for (const Int& c : {Int{"a", 12}, Int{"b", 0}, Int{"c", -7}, Int{"d", 5}, Int{"e", 42}, Int{"absent", 5}})
         EXPECT_EQ(ini.ReadInteger("nn", c.key, 5), c.value) << c.key;
