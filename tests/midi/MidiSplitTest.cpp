@@ -64,8 +64,9 @@ Bytes SysEx(size_t size)
 }
 } // namespace
 
-// The length of each kind of message is the random test's rule below; long SysEx runs it rarely makes.
-TEST_F(SplitTest, LongSystemExclusive)
+// The length of each kind of message and the shapes of cut-short, interrupted and stray runs are
+// the random test's rules below; long SysEx runs it rarely makes.
+TEST_F(SplitTest, LongSystemExclusiveEdgeCasesAndFilters)
 {
     const Bytes settings = SysEx(546), big = SysEx(64 * 1024);
     EXPECT_EQ(Split(settings), Pieces{settings});
@@ -75,11 +76,8 @@ TEST_F(SplitTest, LongSystemExclusive)
     EXPECT_EQ(Split(both), (Pieces{big, settings, {0xF8}}));
     const Bytes open(big.begin(), big.end() - 1);
     EXPECT_EQ(Split(open), Pieces{open}) << "a SysEx that never ends takes the whole run";
-}
 
-TEST_F(SplitTest, EdgeCasesAndFilters)
-{
-    // The shapes of cut-short, interrupted and stray runs are the random test's rules below.
+    // Nothing to read.
     unsigned char one = 0x90;
     for (int len : {0, -1, -2147483647 - 1})
         EXPECT_EQ(FInput->SplitAndDispatchMidiMessage(0, &one, len), 0) << len;
