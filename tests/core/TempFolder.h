@@ -8,9 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/mount.h>
 #include <sys/resource.h>
-#include <sched.h>
 #include <unistd.h>
 
 class TempFolder
@@ -75,30 +73,6 @@ public:
 private:
     rlimit FOld;
     void (*FOldHandler)(int);
-};
-
-// Puts a file system of its own that holds only `bytes` on `folder` for as long as this lives, so
-// that writes there fail as on a full disk (ENOSPC). It is mounted in a mount namespace of this
-// process's own, which only a privileged user can make: mounted() says whether it is there.
-class ScopedSmallDisk
-{
-public:
-    ScopedSmallDisk(std::string folder, unsigned long bytes) : FFolder(std::move(folder))
-    {
-        // Private first, or the mount would show in the namespace this process came from.
-        FMounted = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-                   && mount("tmpfs", FFolder.c_str(), "tmpfs", 0, ("size=" + std::to_string(bytes)).c_str()) == 0;
-    }
-    ~ScopedSmallDisk()
-    {
-        if (FMounted)
-            umount2(FFolder.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return FMounted; }
-
-private:
-    std::string FFolder;
-    bool FMounted;
 };
 
 // Lets the process map only `headroom` bytes more than it has mapped now, so that reading a huge

@@ -74,7 +74,7 @@ protected:
 
 } // namespace
 
-TEST(Thread, ShortWorkEndsAndIsReclaimedAndStartsAgain)
+TEST(Thread, ShortWorkEndsIsReclaimedAndStartsAgainAndKillStopsAThreadThatListens)
 {
     Worker thread(Worker::Quick);
     thread.Start();
@@ -91,21 +91,18 @@ TEST(Thread, ShortWorkEndsAndIsReclaimedAndStartsAgain)
     thread.waitFor();
     EXPECT_EQ(thread.runs.load(), 2);
     EXPECT_EQ(thread.ends.load(), 2);
-}
 
-TEST(Thread, KillStopsAThreadThatListens)
-{
-    Worker thread(Worker::Polite);
-    thread.Start();
-    EXPECT_TRUE(thread.isActive());
-    EXPECT_FALSE(thread.isTerminated());
-
+    // Kill stops a thread that listens without waiting for it.
+    Worker polite(Worker::Polite);
+    polite.Start();
+    EXPECT_TRUE(polite.isActive());
+    EXPECT_FALSE(polite.isTerminated());
     const auto start = Clock::now();
-    thread.Kill();
+    polite.Kill();
     EXPECT_LT(MillisSince(start), 4000) << "Kill waited although the thread stopped when told";
-    EXPECT_TRUE(thread.finished) << "Execute did not run to its end";
-    EXPECT_FALSE(thread.isActive());
-    EXPECT_TRUE(thread.isTerminated());
+    EXPECT_TRUE(polite.finished) << "Execute did not run to its end";
+    EXPECT_FALSE(polite.isActive());
+    EXPECT_TRUE(polite.isTerminated());
 }
 
 TEST(Thread, KillCancelsAThreadThatDoesNotStop)

@@ -6,7 +6,7 @@
 
 using Tr::UString;
 
-TEST(TrFormat, FillsFittingArgumentsAndLeavesOtherFormatsUnfilled)
+TEST(TrFormat, FillsFittingArgumentsLeavesOtherFormatsUnfilledAndCutsWholeCharacters)
 {
     EXPECT_EQ(UString::FormatS1("MIDI ERROR %d", -50), "MIDI ERROR -50");
     EXPECT_EQ(UString::FormatS2("Error opening MIDI device '%s':\n%s", "X", "gone"), "Error opening MIDI device 'X':\ngone");
@@ -24,10 +24,8 @@ TEST(TrFormat, FillsFittingArgumentsAndLeavesOtherFormatsUnfilled)
     for (const char* bad : {"%s", "count%n", "%*d", "%ld"})
         EXPECT_EQ(UString::FormatS1(bad, 5), bad);
     EXPECT_EQ(UString::FormatS2("%d %s", "a", 1), "%d %s");
-}
 
-TEST(TrFormat, LongResultIsCutToTheBufferWithoutSplittingACharacter)
-{
+    // A long result is cut to the buffer without splitting a character.
     const int limit = UString::FormatBufferSize - 1;
     const std::string longText(5000, 'a');
     EXPECT_EQ(UString::FormatS1("%s", longText), longText.substr(0, limit));

@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-TEST(TrHex, ReadsEitherCaseAndRejectsBadDigitsAndRanges)
+TEST(TrHex, ReadsEitherCaseRejectsBadDigitsAndRangesAndWritesUpperCase)
 {
     EXPECT_EQ(Tr::HexToInt(std::string()), 0);
     EXPECT_EQ(Tr::HexToInt("aF"), 175);
@@ -23,10 +23,8 @@ TEST(TrHex, ReadsEitherCaseAndRejectsBadDigitsAndRanges)
     int v = 99;
     EXPECT_FALSE(Tr::HexToIntPos("xx7Gxx", 3, 2, v));
     EXPECT_EQ(v, 0);
-}
 
-TEST(TrHex, WritesUpperCaseWithinTheDigitLimits)
-{
+    // Written in upper case within the digit limits.
     EXPECT_EQ(Tr::IntToHex(255, 4), "00FF");
     EXPECT_EQ(Tr::IntToHex(-1, 2), "FFFFFFFF");
     EXPECT_EQ(Tr::IntToHex(0x12345, 12), "00012345") << "never more than eight digits";

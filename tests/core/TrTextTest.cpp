@@ -5,7 +5,7 @@
 
 #include <string>
 
-TEST(TrText, CompareAndSearchIgnoringCase)
+TEST(TrText, CompareSearchReplaceTrimEscapeAndCopy)
 {
     EXPECT_EQ(Tr::CompareText("abc", "ABC"), 0);
     EXPECT_EQ(Tr::CompareText("ab", "abc"), -1);
@@ -21,10 +21,7 @@ TEST(TrText, CompareAndSearchIgnoringCase)
     EXPECT_FALSE(Tr::StrStartsWith(std::wstring(L"\u00e9a"), std::wstring(L"\u00fc"), true))
         << "texts the locale cannot convert must not compare equal";
     EXPECT_EQ(Tr::StrPos("B", "abc", true), 2);
-}
 
-TEST(TrText, ReplaceTrimEscapeAndCopy)
-{
     EXPECT_EQ(Tr::StrReplaceAll("aXbXc", "X", "--"), "a--b--c");
     EXPECT_EQ(Tr::StrReplaceAll("aa", "a", "ba"), "aa") << "replacement holds the searched text";
     EXPECT_EQ(Tr::StrReplaceAll("abc", "", "y"), "abc");

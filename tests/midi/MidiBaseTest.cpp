@@ -45,7 +45,6 @@ TEST(MidiDeviceBase, OpenAndCloseKeepTheOpenPortListRight)
     EXPECT_TRUE(dev->IsOpen());
     EXPECT_EQ(factory.OpenCount(id), 1) << "opening an open port does nothing";
     EXPECT_TRUE(IsMidiDeviceOpen(0, "Base Out"));
-    EXPECT_FALSE(IsMidiDeviceOpen(1, "Base Out"));
     dev->Close();
     EXPECT_TRUE(dev->IsClosed());
     EXPECT_FALSE(IsMidiDeviceOpen(0, "Base Out")) << "one close removes the name opened twice";
@@ -54,9 +53,6 @@ TEST(MidiDeviceBase, OpenAndCloseKeepTheOpenPortListRight)
     dev->Close();
     EXPECT_FALSE(IsMidiDeviceOpen(0, "Base Out")) << "Close on a closed object still takes its name out";
     EXPECT_EQ(factory.CloseCount(id), 1) << "the back end is not asked to close a closed port";
-    dev->Open();
-    EXPECT_TRUE(IsMidiDeviceOpen(0, "Base Out")) << "a closed object opens again";
-    dev->Close();
 
     // A back end's exception passes on and leaves no trace; the lock was left, so a later open works.
     factory.SetOpenFailure(id, OpenFailure::Throw, "device busy");
@@ -69,7 +65,7 @@ TEST(MidiDeviceBase, OpenAndCloseKeepTheOpenPortListRight)
     EXPECT_FALSE(IsMidiDeviceOpen(0, "Base Out")) << "a port that stayed closed is not listed as open";
     factory.SetOpenFailure(id, OpenFailure::None);
     dev->Open();
-    EXPECT_TRUE(dev->IsOpen());
+    EXPECT_TRUE(dev->IsOpen() && IsMidiDeviceOpen(0, "Base Out")) << "a closed object opens again";
     dev->Close();
     factory.RemovePort(id);
     EXPECT_THROW(dev->Open(), EMidiError) << "a descriptor whose port vanished opens nothing";

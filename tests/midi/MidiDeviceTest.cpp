@@ -48,7 +48,7 @@ Names Listing(TestMidiFactory& factory, unsigned char isInput)
 }
 } // namespace
 
-TEST(MidiDeviceDescriptor, CopiesAndPortObjects)
+TEST(MidiDeviceDescriptor, CopiesPortObjectsAndMatching)
 {
     TestMidiFactory factory;
     MidiDeviceDescriptor d(&factory, 1, 4, "Synth", "serial-1", "unit-1", "Public");
@@ -71,11 +71,10 @@ TEST(MidiDeviceDescriptor, CopiesAndPortObjects)
     EXPECT_NE(in->GetDescriptor(), &d);
     EXPECT_EQ(in->GetDescriptor()->FSystemIndex, 3);
     in->FireMidiErrorEvent("no listener set: nothing happens");
-}
 
-TEST(MidiDeviceDescriptor, MatchesIgnoresIndexWhileIsEqualComparesEverything)
-{
-    TestMidiFactory f1, f2;
+    // Matches ignores the index while IsEqual compares everything.
+    TestMidiFactory& f1 = factory;
+    TestMidiFactory f2;
     const MidiDeviceDescriptor a(&f1, 0, 0, "Port", "0000000A", "00000001", "");
     struct Case
     {
@@ -86,14 +85,14 @@ TEST(MidiDeviceDescriptor, MatchesIgnoresIndexWhileIsEqualComparesEverything)
     const Case cases[] = {
         {"the same", [](MidiDeviceDescriptor&) {}, true, true},
         {"another index, identifiers in other letters",
-         [](MidiDeviceDescriptor& d) { d.FSystemIndex = 5, d.FSerial = "0000000a"; }, true, false},
-        {"another public name", [](MidiDeviceDescriptor& d) { d.FPublicName = "P"; }, true, false},
-        {"no factory passes", [](MidiDeviceDescriptor& d) { d.FFactory = nullptr; }, true, false},
-        {"another factory", [&](MidiDeviceDescriptor& d) { d.FFactory = &f2; }, false, false},
-        {"another direction", [](MidiDeviceDescriptor& d) { d.FIsInput = 7; }, false, false},
-        {"names compare byte for byte", [](MidiDeviceDescriptor& d) { d.FName = "port"; }, false, false},
-        {"another qualifier", [](MidiDeviceDescriptor& d) { d.FQualifier = "x"; }, false, false},
-        {"another unit", [](MidiDeviceDescriptor& d) { d.FInterfaceName = "00000002"; }, false, false},
+         [](MidiDeviceDescriptor& x) { x.FSystemIndex = 5, x.FSerial = "0000000a"; }, true, false},
+        {"another public name", [](MidiDeviceDescriptor& x) { x.FPublicName = "P"; }, true, false},
+        {"no factory passes", [](MidiDeviceDescriptor& x) { x.FFactory = nullptr; }, true, false},
+        {"another factory", [&](MidiDeviceDescriptor& x) { x.FFactory = &f2; }, false, false},
+        {"another direction", [](MidiDeviceDescriptor& x) { x.FIsInput = 7; }, false, false},
+        {"names compare byte for byte", [](MidiDeviceDescriptor& x) { x.FName = "port"; }, false, false},
+        {"another qualifier", [](MidiDeviceDescriptor& x) { x.FQualifier = "x"; }, false, false},
+        {"another unit", [](MidiDeviceDescriptor& x) { x.FInterfaceName = "00000002"; }, false, false},
     };
     for (const Case& c : cases)
     {
@@ -120,7 +119,7 @@ TEST(MidiDeviceFactory, DuplicateNamesAreNumberedAndStayStableAcrossRefreshes)
 {
     TestMidiFactory factory;
     factory.UseManualClock();
-    factory.AddPort(0, "Synth", "", "unit-A");
+    const int first = factory.AddPort(0, "Synth", "", "unit-A");
     factory.AddPort(0, "Synth", "", "unit-B");
     factory.AddPort(0, "SYNTH", "", "unit-C");
     factory.AddPort(0, "Port", "group-1", "unit-X");
@@ -145,7 +144,7 @@ TEST(MidiDeviceFactory, DuplicateNamesAreNumberedAndStayStableAcrossRefreshes)
         EXPECT_EQ(Listing(factory, 0), expected) << "the numbering comes out the same on every refresh";
         EXPECT_EQ(factory.RecreateCount(), before + 2) << "both directions are refreshed";
     }
-    factory.RemovePort(factory.FindPort(0, "Synth"));
+    factory.RemovePort(first);
     factory.AdvanceClock(1500);
     EXPECT_EQ(Listing(factory, 0)[1], "SYNTH (2)") << "a port vanishing renumbers the rest on the next refresh";
 }
@@ -179,11 +178,14 @@ TEST(MidiDeviceFactory, CacheLivesUntilNoOneAskedFor1500ms)
     EXPECT_EQ(names[0].FText, "D") << "the same rule serves the name lists";
 }
 
-TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElements)
+TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElementsAndNameListsCarryIndices)
 {
     TestMidiFactory factory;
     factory.AddPort(0, "One");
     factory.AddPort(0, "Two");
+    factory.AddPort(1, "In A", "", "", "Public A");
+    factory.AddPort(1, "In B");
+    factory.AddPort(1, "In A", "", "", "Public A2");
     for (int held : {5, 1, 2})
     {
         int deleted = 0;
@@ -194,20 +196,6 @@ TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElements)
         EXPECT_EQ(deleted, held) << "every element held before is deleted";
         EXPECT_EQ(l.names(), (Names{"One", "Two"}));
     }
-    TestMidiFactory empty;
-    int deleted = 0;
-    DescriptorList none;
-    none.list.Add(new CountedDescriptor(deleted));
-    empty.GetDeviceList(1, none.list);
-    EXPECT_EQ(none.list.Count() + deleted, 1);
-}
-
-TEST(MidiDeviceFactory, NameLists)
-{
-    TestMidiFactory factory;
-    factory.AddPort(1, "In A", "", "", "Public A");
-    factory.AddPort(1, "In B");
-    factory.AddPort(1, "In A", "", "", "Public A2");
     TStringList names, publicNames;
     names.Add("stale", 9);
     factory.GetDeviceList(1, names);
@@ -217,5 +205,4 @@ TEST(MidiDeviceFactory, NameLists)
     factory.GetPublicDeviceNameList(1, publicNames);
     ASSERT_EQ(publicNames.Count(), 2) << "ports without a public name are left out";
     EXPECT_EQ(publicNames[1].FTag, 2);
-
 }

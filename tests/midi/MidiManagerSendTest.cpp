@@ -49,7 +49,6 @@ TEST_F(ManagerTest, SendMessageAllDevsReachesEveryOpenOutput)
         message.back() = 0xF7;
         auto sendAll = [&] { return manager->SendMessageAllDevs(message.data(), 546); };
         ASSERT_EQ(manager->GetDevCount(0), 3);
-        EXPECT_FALSE(sendAll()) << "suspended";
         manager->SetSuspended(0);
         EXPECT_FALSE(sendAll()) << "no open output";
         for (int i = 0; i < 3; ++i)

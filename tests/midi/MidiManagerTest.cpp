@@ -74,28 +74,6 @@ TEST(MidiSingletonsDeathTest, AskingAfterShutdownIsFatal)
             dies);
 }
 
-TEST_F(ManagerTest, RegistriesHoldEachListenerAndFactoryOnce)
-{
-    Fresh([&] {
-        LogListener stranger(log, "S");
-        manager->AddDevListChangeListener(&listener);
-        manager->RemoveDevListChangeListener(&stranger);
-        manager->GetDevCount(0);
-        EXPECT_EQ(listener.listChanges, 1) << "a listener registered twice hears once, removing a stranger does nothing";
-        const int scans = factory->RecreateCount();
-        manager->AddFactory(factory, 1);
-        manager->GetDevCount(0);
-        EXPECT_EQ(factory->RecreateCount(), scans) << "a registered factory neither refreshes nor invalidates";
-
-        auto* later = new TestMidi::TestMidiFactory();
-        manager->AddFactory(later, 0);
-        EXPECT_EQ(manager->GetFactory(Tr::PortTypeMIDI), later) << "of two back ends of one type, the later one";
-        EXPECT_EQ(later->FErrorListener, manager);
-        manager->RemoveFactory(later, 0);
-        EXPECT_EQ(manager->GetFactory(Tr::PortTypeMIDI), factory);
-    });
-}
-
 TEST_F(ManagerTest, AliasManagerMaintainsDeviceAliasesOfThePorts)
 {
     Fresh([&] {

@@ -14,7 +14,7 @@ std::string Describe(const std::string& hex)
 }
 } // namespace
 
-TEST(MidiStringName, OneOfEachKind)
+TEST(MidiStringName, OneOfEachKindAndParameterNumberRuns)
 {
     EXPECT_EQ(Describe("90 3C 40"), "Note On #1: C4, vel 64");
     EXPECT_EQ(Describe("8F 45 00"), "Note Off #16: A4, vel 0");
@@ -38,10 +38,8 @@ TEST(MidiStringName, OneOfEachKind)
     EXPECT_EQ(Describe("F0 43 10 F7"), "F0 43 10 F7 ") << "System Exclusive is shown raw";
     for (const char* undefined : {"F4", "F5", "F7", "F9", "FD"})
         EXPECT_EQ(Describe(undefined), std::string(undefined) + " ") << undefined;
-}
 
-TEST(MidiStringName, ParameterNumberRuns)
-{
+    // A parameter-number selection and its data entry make one description.
     int consumed = -1;
     EXPECT_EQ(Tr::GetMidiStringNameImpl("B06300B06201B0067FB02600", 1, consumed),
               "NRPN: MSB=0 LSB=1, data: LSB: 0 MSB: 127");
@@ -89,7 +87,6 @@ TEST(MidiStringName, BadInput)
     EXPECT_EQ(Describe("903C40F"), "Note On #1: C4, vel 64") << "a lone digit after a message is no byte";
     EXPECT_EQ(Describe("90 3C 40 3E 40"), "Note On #1: C4, vel 64 - 3E 40 ") << "running status is not resolved";
     EXPECT_EQ(Describe(std::string("\xff\x00\x90", 3)), std::string("\xff\x00 \x90", 4));
-    EXPECT_EQ(Tr::GetMidiStringName("", 1), "");
     EXPECT_EQ(Tr::GetMidiStringName("   ", 1), "   ") << "nothing described: the input itself";
     EXPECT_EQ(Tr::GetMidiStringName("   ", 0), "");
 

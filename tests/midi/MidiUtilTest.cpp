@@ -11,7 +11,7 @@ using namespace Tr;
 
 // The open-port lists are process-wide; these tests use names no other test opens and leave the
 // lists as they found them.
-TEST(MidiUtil, OpenPortListsHoldEachNameOnceIgnoringCase)
+TEST(MidiUtil, OpenPortListsVirtualDriversLoopsAndLooseNames)
 {
     const std::string name = "UtilTest Synth";
     AddOpenMidiDevice(0, name);
@@ -33,6 +33,29 @@ TEST(MidiUtil, OpenPortListsHoldEachNameOnceIgnoringCase)
     RemoveOpenMidiDevice(1, name);
     RemoveOpenMidiDevice(1, name);   // nothing left to remove
     EXPECT_FALSE(IsMidiDeviceOpen(1, name));
+
+    // A virtual driver's output whose input is open would loop.
+    AddOpenMidiDevice(1, "LB1");
+    AddOpenMidiDevice(0, "Real Synth");
+    EXPECT_TRUE(WouldBecomeVirtualMidiLoop(0, "LB1")) << "an output of the driver whose input is open";
+    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "lb1")) << "lb1 is no driver name";
+    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "LB1")) << "no output named LB1 is open";
+    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "Real Synth")) << "not a virtual driver";
+    RemoveOpenMidiDevice(0, "Real Synth");
+    RemoveOpenMidiDevice(1, "LB1");
+    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "LB1"));
+
+    EXPECT_TRUE(IsMidiDeviceVirtualDriver("LoopBE Internal MIDI"));
+    EXPECT_TRUE(IsMidiDeviceVirtualDriver("MIDI Yoke NT: 1"));
+    EXPECT_TRUE(IsMidiDeviceVirtualDriver("LB4"));
+    EXPECT_FALSE(IsMidiDeviceVirtualDriver("MIDI Yoke NT 1")) << "the colon belongs to the prefix";
+    EXPECT_FALSE(IsMidiDeviceVirtualDriver("loopbe internal midi")) << "the test is case-sensitive";
+    EXPECT_FALSE(IsMidiDeviceVirtualDriver("LB")) << "shorter than every prefix";
+
+    EXPECT_TRUE(EqualMidiDeviceName("My Port 2", "myport2"));
+    EXPECT_TRUE(EqualMidiDeviceName(" Synth", "Synth"));
+    EXPECT_FALSE(EqualMidiDeviceName("Synth 1", "Synth 2"));
+    EXPECT_FALSE(EqualMidiDeviceName("Synth\t", "Synth")) << "only blanks are dropped";
 }
 
 // Needs a process whose lists were never touched and that may free the group for good.
@@ -51,31 +74,6 @@ TEST(MidiUtilDeathTest, FreshProcessCreatesListsLazilyAndFreeingEndsTheGroup)
             std::exit(lazy && inert ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(MidiUtil, VirtualDriversLoopsAndLooseNames)
-{
-    EXPECT_TRUE(IsMidiDeviceVirtualDriver("LoopBE Internal MIDI"));
-    EXPECT_TRUE(IsMidiDeviceVirtualDriver("MIDI Yoke NT: 1"));
-    EXPECT_TRUE(IsMidiDeviceVirtualDriver("LB4"));
-    EXPECT_FALSE(IsMidiDeviceVirtualDriver("MIDI Yoke NT 1")) << "the colon belongs to the prefix";
-    EXPECT_FALSE(IsMidiDeviceVirtualDriver("loopbe internal midi")) << "the test is case-sensitive";
-    EXPECT_FALSE(IsMidiDeviceVirtualDriver("LB")) << "shorter than every prefix";
-
-    AddOpenMidiDevice(1, "LB1");
-    AddOpenMidiDevice(0, "Real Synth");
-    EXPECT_TRUE(WouldBecomeVirtualMidiLoop(0, "LB1")) << "an output of the driver whose input is open";
-    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "lb1")) << "lb1 is no driver name";
-    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "LB1")) << "no output named LB1 is open";
-    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(1, "Real Synth")) << "not a virtual driver";
-    RemoveOpenMidiDevice(0, "Real Synth");
-    RemoveOpenMidiDevice(1, "LB1");
-    EXPECT_FALSE(WouldBecomeVirtualMidiLoop(0, "LB1"));
-
-    EXPECT_TRUE(EqualMidiDeviceName("My Port 2", "myport2"));
-    EXPECT_TRUE(EqualMidiDeviceName(" Synth", "Synth"));
-    EXPECT_FALSE(EqualMidiDeviceName("Synth 1", "Synth 2"));
-    EXPECT_FALSE(EqualMidiDeviceName("Synth\t", "Synth")) << "only blanks are dropped";
 }
 
 TEST(MidiUtil, MessageLengthsAndFourteenBitValues)

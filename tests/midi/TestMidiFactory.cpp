@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 namespace TestMidi
 {
@@ -144,8 +145,6 @@ TestMidiPort* TestMidiSystem::PortAt(unsigned char isInput, int systemIndex)
     return ports[static_cast<size_t>(list[static_cast<size_t>(systemIndex)])].get();
 }
 
-// ---- TestMidiFactory -------------------------------------------------------------------------
-
 TestMidiFactory::TestMidiFactory(unsigned int type) : FSystem(std::make_shared<TestMidiSystem>()), FType(type) {}
 
 TestMidiPort& TestMidiFactory::Port(int id) const
@@ -163,10 +162,7 @@ int TestMidiFactory::AddPort(unsigned char isInput, const std::string& name, con
     TestMidiPort& port = *FSystem->ports.emplace_back(std::make_unique<TestMidiPort>());
     port.id = id;
     port.isInput = isInput ? 1 : 0;
-    port.name = name;
-    port.serial = serial;
-    port.interfaceName = interfaceName;
-    port.publicName = publicName;
+    std::tie(port.name, port.serial, port.interfaceName, port.publicName) = std::tie(name, serial, interfaceName, publicName);
     FSystem->order[port.isInput].push_back(id);
     return id;
 }
@@ -197,31 +193,6 @@ void TestMidiFactory::MovePort(int id, int systemIndex)
         EraseValue(list, p.id);
         list.insert(list.begin() + std::clamp(systemIndex, 0, static_cast<int>(list.size())), p.id);
     });
-}
-
-void TestMidiFactory::RestartPort(int id)
-{
-    With(id, [](TestMidiPort& p) {
-        ++p.address;
-        p.startedInputs.clear();
-    });
-}
-
-void TestMidiFactory::SetOpenFailure(int id, OpenFailure mode, const std::string& message)
-{
-    With(id, [&](TestMidiPort& p) {
-        p.openFailure = mode;
-        p.failMessage = message;
-    });
-}
-
-int TestMidiFactory::FindPort(unsigned char isInput, const std::string& name) const
-{
-    Guard g(FSystem->mutex);
-    for (const auto& port : FSystem->ports)
-        if (port->isInput == (isInput ? 1 : 0) && port->name == name)
-            return port->id;
-    return -1;
 }
 
 std::vector<std::vector<unsigned char>> TestMidiFactory::SentTo(int id) const

@@ -75,7 +75,6 @@ class TestMidiFactory : public Tr::MidiDeviceFactory
 public:
     explicit TestMidiFactory(unsigned int type = Tr::PortTypeMIDI);
 
-    // ---- Scripting the system's ports ----
     int AddPort(unsigned char isInput, const std::string& name, const std::string& serial = "",
                 const std::string& interfaceName = "", const std::string& publicName = "");
     void RemovePort(int id);                   // open port objects stay open
@@ -83,23 +82,20 @@ public:
     void MovePort(int id, int systemIndex);    // among the present ports of its direction
     // Its program restarts at another address and the port stays listed as it was: port objects
     // that had it open reach nothing any more.
-    void RestartPort(int id);
+    void RestartPort(int id) { With(id, [](TestMidiPort& p) { ++p.address, p.startedInputs.clear(); }); }
     void RenamePort(int id, const std::string& name) { With(id, [&](TestMidiPort& p) { p.name = name; }); }
-    void SetOpenFailure(int id, OpenFailure mode, const std::string& message = "scripted failure");
+    void SetOpenFailure(int id, OpenFailure mode, const std::string& message = "scripted failure")
+    {
+        With(id, [&](TestMidiPort& p) { p.openFailure = mode, p.failMessage = message; });
+    }
     void SetSendFailure(int id, SendFailure mode) { With(id, [=](TestMidiPort& p) { p.sendFailure = mode; }); }
     void SetStartFailure(int id, bool fail) { With(id, [=](TestMidiPort& p) { p.startFailure = fail; }); }
 
-    // ---- Cache clock ----
     void UseManualClock(int startMs = 100000) { FManualClock = true; FClock = startMs; }
     void AdvanceClock(int ms) { FClock += ms; }
     int RecreateCount() const { return FRecreateCount; }   // recreateCache calls, both directions
 
-    // ---- Observing ----
-    int FindPort(unsigned char isInput, const std::string& name) const;   // by scripted name; -1 if none
-    bool IsPresent(int id) const { return With(id, [](TestMidiPort& p) { return p.present; }); }
-    // Some port object has it open.
-    bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }
-    // Some input object receives from it.
+    bool IsOpen(int id) const { return With(id, [](TestMidiPort& p) { return p.openObjects > 0; }); }   // by any port object
     bool IsStarted(int id) const { return With(id, [](TestMidiPort& p) { return !p.startedInputs.empty(); }); }
     int OpenCount(int id) const { return With(id, [](TestMidiPort& p) { return p.openCount; }); }
     int CloseCount(int id) const { return With(id, [](TestMidiPort& p) { return p.closeCount; }); }
@@ -115,16 +111,10 @@ public:
         FSystem->sent.clear();
     }
 
-    // ---- Incoming data ----
     // Hands the bytes to SplitAndDispatchMidiMessage of every started input of the port. Returns
     // the messages delivered in all, or -1 when no input of that port is started.
     int Inject(int id, std::vector<unsigned char> bytes, unsigned long long time = 0);
-    int Inject(int id, unsigned char* data, int len, unsigned long long time = 0)
-    {
-        return Inject(id, std::vector<unsigned char>(data, data + len), time);
-    }
 
-    // ---- MidiDeviceFactory ----
     void recreateCache(unsigned char isInput, Tr::TList<Tr::MidiDeviceDescriptor*>& list) override;
     int GetNumDevs(unsigned char isInput) override
     {
