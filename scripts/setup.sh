@@ -3,6 +3,7 @@
 #   scripts/setup.sh run        build and start the program
 #   scripts/setup.sh test       build and run all tests
 #   scripts/setup.sh sanitize   build and run all tests with AddressSanitizer and UBSan
+#   scripts/setup.sh tsan       build with ThreadSanitizer and run the guest's close-and-send race
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -42,8 +43,15 @@ case "$mode" in
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j"$jobs"
     ;;
+  tsan)
+    # Ports closed on one thread while others send through them, on the guest's real sequencer.
+    cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVA_TSAN=ON
+    cmake --build build-tsan -j"$jobs" --target vmtest_platform
+    QUORVA_VM_CACHE="$here/build/vm-cache" QUORVA_VM_MEMORY=1024 bash tests/vm/run-in-vm.sh \
+      build-tsan/tests/vmtest_platform --gtest_filter='AlsaSequencer.RoutesEndWithTheirLastUseWhileClosesRaceSends'
+    ;;
   *)
-    echo "usage: scripts/setup.sh run|test|sanitize" >&2
+    echo "usage: scripts/setup.sh run|test|sanitize|tsan" >&2
     exit 2
     ;;
 esac
