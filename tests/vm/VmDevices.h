@@ -2,6 +2,7 @@
 // and the card of snd-virmidi (raw devices /dev/snd/midiC0D0..3, sequencer ports "VirMIDI 0-0"..3).
 #pragma once
 
+#include "platform/AlsaPeerPool.h"
 #include "platform/HostClock.h"
 
 #include <alsa/asoundlib.h>
@@ -46,7 +47,8 @@ inline double MillisSince(uint64_t hostTime)
 }
 
 // Another program's sequencer client with one writable port of the same name (or none), and what
-// reaches it.
+// reaches it. It reads only in Heard: in between its input fills as that of a program that stopped
+// reading would.
 class OtherProgram
 {
 public:
@@ -56,8 +58,7 @@ public:
             return;
         snd_seq_set_client_name(FSeq, name);
         if (withPort)
-            snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+            AddPort(name);
     }
     ~OtherProgram()
     {
@@ -68,6 +69,28 @@ public:
     OtherProgram& operator=(const OtherProgram&) = delete;
 
     int Client() const { return FSeq != nullptr ? snd_seq_client_id(FSeq) : -1; }
+
+    // Another writable port; its number, or negative.
+    int AddPort(const char* name)
+    {
+        return snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                          SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    }
+
+    // Whether its input has fewer than cells free cells, as the kernel tells another client.
+    bool InputBelow(int cells) const
+    {
+        snd_seq_t* seq = nullptr;
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
+            return false;
+        pollfd fd{};
+        int pool = 0;
+        int free = 0;
+        const bool below = snd_seq_poll_descriptors(seq, &fd, 1, POLLOUT) == 1
+                           && Alsa::PeerInputPool(fd.fd, Client(), pool, free) && free < cells;
+        snd_seq_close(seq);
+        return below;
+    }
 
     // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
     size_t Heard(size_t enough, int timeoutMs)
