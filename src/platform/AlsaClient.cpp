@@ -13,10 +13,11 @@ struct Table
     std::map<MIDIClientRef, std::shared_ptr<Client>> clients;
     std::map<MIDIPortRef, MIDIClientRef> ports;
     uint32_t nextNumber = 1;
-    // Sequencer numbers of our open clients, and of closed ones whose exit announcement has not
-    // been seen yet: announcements about either are not news to our own listeners.
+    // Sequencer numbers of our open clients, and of closed ones with the listeners that have not
+    // seen their exit announcement yet: announcements about either are not news to our own
+    // listeners. Each listener sees the exit on its own, so each lets go only for itself.
     std::set<int> ownAlsaClients;
-    std::set<int> closingAlsaClients;
+    std::map<int, std::set<MIDIClientRef>> closingAlsaClients;
     // For listing ports while no client is open.
     SeqHandle queryConnection;
 
@@ -31,6 +32,16 @@ struct Table
         doomed.clear();
     }
 };
+
+// The listener will not see (or no longer needs) the exits still awaited for it.
+void ForgetClosingClientsLocked(std::map<int, std::set<MIDIClientRef>>& closing, MIDIClientRef listener)
+{
+    for (auto entry = closing.begin(); entry != closing.end();)
+    {
+        entry->second.erase(listener);
+        entry = entry->second.empty() ? closing.erase(entry) : std::next(entry);
+    }
+}
 
 Table& TheTable()
 {
@@ -96,11 +107,13 @@ OSStatus Client::Dispose(MIDIClientRef ref)
         for (auto port = table.ports.begin(); port != table.ports.end();)
             port = port->second == ref ? table.ports.erase(port) : std::next(port);
         table.ownAlsaClients.erase(client->FAlsaId);
-        bool someoneListens = false;
+        std::set<MIDIClientRef> listeners;
         for (const auto& other : table.clients)
-            someoneListens = someoneListens || other.second->FNotifyProc != nullptr;
-        if (someoneListens)
-            table.closingAlsaClients.insert(client->FAlsaId);
+            if (other.second->FNotifyProc != nullptr)
+                listeners.insert(other.first);
+        if (!listeners.empty())
+            table.closingAlsaClients[client->FAlsaId] = std::move(listeners);
+        ForgetClosingClientsLocked(table.closingAlsaClients, ref);
     }
     client->Stop();
     std::map<int, std::shared_ptr<Port>> ports;
@@ -181,24 +194,28 @@ bool Client::Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& 
     return true;
 }
 
-void Client::ForgetClosingClients()
+void Client::ForgetClosingClients(MIDIClientRef listener)
 {
     Table& table = TheTable();
     std::lock_guard<std::mutex> lock(table.mutex);
-    table.closingAlsaClients.clear();
+    ForgetClosingClientsLocked(table.closingAlsaClients, listener);
 }
 
-bool Client::IsOwnAlsaClient(int alsaClient, bool exitSeen)
+bool Client::IsOwnAlsaClient(int alsaClient, bool exitSeen, MIDIClientRef listener)
 {
     Table& table = TheTable();
     std::lock_guard<std::mutex> lock(table.mutex);
     if (table.ownAlsaClients.count(alsaClient) != 0)
         return true;
     auto closing = table.closingAlsaClients.find(alsaClient);
-    if (closing == table.closingAlsaClients.end())
+    if (closing == table.closingAlsaClients.end() || closing->second.count(listener) == 0)
         return false;
     if (exitSeen)
-        table.closingAlsaClients.erase(closing);
+    {
+        closing->second.erase(listener);
+        if (closing->second.empty())
+            table.closingAlsaClients.erase(closing);
+    }
     return true;
 }
 

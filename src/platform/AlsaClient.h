@@ -73,11 +73,13 @@ public:
     // Runs query with a sequencer connection for listing ports (one of ours, or a connection kept
     // for that purpose) and the sequencer numbers of our own clients; false without sequencer.
     static bool Query(const std::function<void(snd_seq_t*, const std::set<int>&)>& query);
-    // Whether the sequencer client is one of ours; forgets a closed one once its exit is seen.
-    static bool IsOwnAlsaClient(int alsaClient, bool exitSeen);
-    // After lost announcements: whether the exit of a closed client of ours was among them is not
-    // known, so none of their numbers is taken for ours any more (another program may have it).
-    static void ForgetClosingClients();
+    // Whether, for the listening client, the sequencer client is one of ours; a closed one is
+    // forgotten for that listener once it has seen its exit.
+    static bool IsOwnAlsaClient(int alsaClient, bool exitSeen, MIDIClientRef listener);
+    // After the listener lost announcements: whether the exit of a closed client of ours was among
+    // them is not known, so none of their numbers is taken for ours any more by that listener
+    // (another program may have it).
+    static void ForgetClosingClients(MIDIClientRef listener);
 
     Client(MIDIClientRef ref, SeqHandle seq, MIDINotifyProc notifyProc, void* notifyRefCon);
     ~Client();

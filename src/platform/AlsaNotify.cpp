@@ -41,7 +41,7 @@ void Client::Announce(const snd_seq_event_t& event)
         return;     // subscriptions coming and going change no port list
     }
     // Our own clients and ports coming and going are no news to us.
-    if (IsOwnAlsaClient(event.data.addr.client, event.type == SND_SEQ_EVENT_CLIENT_EXIT))
+    if (IsOwnAlsaClient(event.data.addr.client, event.type == SND_SEQ_EVENT_CLIENT_EXIT, FRef))
         return;
     Deliver(FRef, id);
 }

@@ -64,7 +64,7 @@ void Client::OnInputOverflow()
         return;
     // Port announcements were among the losses, perhaps a whole burst of them: the listener lists
     // the ports anew, as after any change.
-    ForgetClosingClients();
+    ForgetClosingClients(FRef);
     Deliver(FRef, kMIDIMsgSetupChanged);
 }
 

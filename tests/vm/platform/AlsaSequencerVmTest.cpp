@@ -436,6 +436,9 @@ TEST_F(AlsaSequencer, OurOwnClientsAreNoNewsAndLostAnnouncementsAskForAFullListi
                                   &notes, &input),
               0);
     ASSERT_EQ(MIDIPortConnectSource(input, FindEndpoint(true, VirmidiPort), nullptr), 0);
+    Notes second;   // each listener of ours sees the same exits on its own
+    MIDIClientRef secondListener = 0;
+    ASSERT_EQ(MIDIClientCreate(SysString("Second listener").get(), proc, &second, &secondListener), 0);
     Pump(300);
     notes.ids.clear();
     {
@@ -443,7 +446,9 @@ TEST_F(AlsaSequencer, OurOwnClientsAreNoNewsAndLostAnnouncementsAskForAFullListi
         Pump(500);
     }
     Pump(300);
-    EXPECT_TRUE(notes.ids.empty()) << notes.ids.size() << " notifications about our own client";
+    EXPECT_TRUE(notes.ids.empty() && second.ids.empty())
+        << notes.ids.size() << " and " << second.ids.size() << " notifications about our own client";
+    ASSERT_EQ(MIDIClientDispose(secondListener), 0);
     RawMidi card(RawDevice, O_WRONLY);
     ASSERT_TRUE(card.Write({0x90, 60, 1}));
     ASSERT_TRUE(WaitFor([&] { return notes.readerHeld.load(); }, 5000));
