@@ -301,8 +301,7 @@ void QuorvaContentPanel::save(const juce::String& path)
 {
     unsigned char buffer[QUORVA_TEMPLATE_SIZE_BYTES];
     settings.saveToMem(buffer, QUORVA_TEMPLATE_SIZE_BYTES);
-    // The new bytes go to a temporary file that replaces the old one only once it is complete, so
-    // a failed save leaves the old file as it was.
+    // Written so that a failed save leaves the old file as it was, and the file stays its owner's.
     const std::string bytes(reinterpret_cast<const char*>(buffer), sizeof buffer);
     std::string reason;
     const Tr::TFileWriteResult written = Tr::WriteFileReplacing(utf8(path), bytes, &reason);

@@ -3,6 +3,7 @@
 #include "TrUtil.h"
 #include "platform/Gestalt.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -17,8 +18,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace Tr {
 
@@ -471,6 +474,113 @@ void removeStaleTemporaries(const std::string& folder, const std::string& hash)
     }
 }
 
+// Reads an answer of the system whose size is asked first: ask(nullptr, 0) gives the size,
+// ask(buffer, size) fills the buffer. Asked again when the answer grew in between.
+template <typename Ask>
+bool readSized(const Ask& ask, std::string& answer)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const ssize_t size = ask(nullptr, 0);
+        if (size < 0)
+            return false;
+        answer.assign((size_t)size, '\0');
+        const ssize_t got = ask(&answer[0], answer.size());
+        if (got >= 0) {
+            answer.resize((size_t)got);
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+    return false;
+}
+
+// The names of a file's extended attributes, listed by list(buffer, size); a file system that has
+// none lists none.
+template <typename List>
+bool attributeNames(const List& list, std::vector<std::string>& names)
+{
+    std::string all;
+    if (!readSized(list, all))
+        return errno == ENOTSUP;
+    for (size_t at = 0; at < all.size(); at = all.find('\0', at) + 1)
+        names.emplace_back(all.c_str() + at);
+    return true;
+}
+
+// Gives the open file the extended attributes of the file at path, access control lists among
+// them, and takes away those it got from its folder that the file at path does not have.
+bool copyAttributes(const std::string& path, int to)
+{
+    std::vector<std::string> names, own;
+    if (!attributeNames([&](char* b, size_t n) { return llistxattr(path.c_str(), b, n); }, names)
+        || !attributeNames([&](char* b, size_t n) { return flistxattr(to, b, n); }, own))
+        return false;
+    for (const std::string& name : own)
+        if (std::find(names.begin(), names.end(), name) == names.end() && fremovexattr(to, name.c_str()) != 0)
+            return false;
+    for (const std::string& name : names) {
+        std::string value;
+        if (!readSized([&](char* b, size_t n) { return lgetxattr(path.c_str(), name.c_str(), b, n); }, value)
+            || fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Gives the new file, already given the old one's owner and group, its extended attributes and
+// then its mode: an access control list sets the group bits of the mode. False when either cannot
+// be had.
+bool takeAttributesAndMode(int fd, const std::string& old, const struct stat& st)
+{
+    struct stat now;
+    return copyAttributes(old, fd) && fchmod(fd, st.st_mode & 07777) == 0 && fstat(fd, &now) == 0
+           && (now.st_mode & 07777) == (st.st_mode & 07777);
+}
+
+// Writes data over the regular file at path, examined as st, which so stays the file it is. The
+// room for the new contents is taken first, so a full disk fails before an old byte is lost.
+TFileWriteResult writeInPlace(const std::string& path, const struct stat& st, const std::string& data, std::string& why)
+{
+    // Opened without waiting and without following a link: something else may have taken the name
+    // since it was examined.
+    FileDescriptor fd(open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (!fd.valid() || fstat(fd.get(), &opened) != 0) {
+        why = systemCause(errno);
+        return fwCannotOpen;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+        why = notRegularKind(opened);
+        return fwNotRegularFile;
+    }
+    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+        why = "the file was replaced while it was being saved";
+        return fwCannotOpen;
+    }
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags != -1)
+        (void)fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+
+    // A file system that cannot reserve room is written all the same.
+    int error = 0;
+    if (!data.empty() && fallocate(fd.get(), 0, 0, (off_t)data.size()) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
+        error = errno;
+    if (!error && !writeAll(fd.get(), data))
+        error = errno;
+    if (!error && ftruncate(fd.get(), (off_t)data.size()) != 0)
+        error = errno;
+    if (!error && fsync(fd.get()) != 0 && errno != EINVAL)
+        error = errno;
+    if (!fd.close() && !error)
+        error = errno;
+    if (error) {
+        why = systemCause(error);
+        return fwCannotWrite;
+    }
+    return fwOk;
+}
+
 } // namespace
 
 TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::string& data, std::string* reason)
@@ -515,13 +625,23 @@ TFileWriteResult WriteFileReplacing(const std::string& fileName, const std::stri
     // tells a later write that this one is still going.
     (void)flock(out.get(), LOCK_EX | LOCK_NB);
 
-    if (exists) {
-        // Keep the old file's permissions and owner; failing to is not worth losing the new
-        // contents over.
-        (void)fchmod(out.get(), st.st_mode & 07777);
-        (void)fchown(out.get(), st.st_uid, st.st_gid);
-    }
+    // A new file that cannot be made the old one's would take the file from its owner or group,
+    // as when a member of the group saves another user's file: the old file is written instead.
+    const auto writeOldFile = [&] {
+        out.close();
+        unlink(temp.c_str());
+        std::string why;
+        const TFileWriteResult written = writeInPlace(target, st, data, why);
+        return written == fwOk ? fwOk : fail(written, why);
+    };
+    // The owner first, before a byte is written: only root and the owner may give a file away, and
+    // a change of owner clears the set-id bits. Attributes and mode after the write, which clears
+    // set-id bits and file capabilities too.
+    if (exists && fchown(out.get(), st.st_uid, st.st_gid) != 0)
+        return writeOldFile();
     int error = writeAll(out.get(), data) ? 0 : errno;
+    if (!error && exists && !takeAttributesAndMode(out.get(), target, st))
+        return writeOldFile();
     // Without the sync a crash right after the rename could leave an empty file.
     if (!error && fsync(out.get()) != 0 && errno != EINVAL)
         error = errno;

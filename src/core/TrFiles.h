@@ -94,7 +94,10 @@ enum TFileWriteResult
 // Replaces the contents of fileName by data. A regular file (or a new one) is written to a
 // temporary file in the same folder that is renamed over it only once everything is on disk, so
 // a failure never leaves a truncated file behind; temporary files that writes of the same file by
-// processes now gone left behind are removed first. A symbolic link is written through, also when
+// processes now gone left behind are removed first. The file keeps its owner, group, extended
+// attributes and mode; where the temporary file cannot be given them (a member of the group
+// saving another user's file), the file itself is written instead, with room for the new contents
+// taken first so that a full disk fails before an old byte is overwritten. A symbolic link is written through, also when
 // its file does not exist yet, and stays. A name taken by anything but a regular file is left
 // alone (a pipe would hold the writer until someone reads, and a rename would replace a device
 // node): fwNotRegularFile. A file this process may not write is not replaced either, although the

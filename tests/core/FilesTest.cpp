@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -275,6 +276,59 @@ TEST(Files, AFileOnlyWhoMayWriteItIsReplaced)
     EXPECT_EQ(Tr::WriteFileReplacing(file, "root's"), Tr::fwOk) << "root may write anything, in place too";
     EXPECT_EQ(TempFolder::readFile(file), "root's");
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0444)) << "the mode is kept";
+}
+
+TEST(Files, ASharedFileKeepsItsOwnerGroupModeAndAttributesWhoeverSavesIt)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can save as other users";
+    // Daemon's file in a folder his group shares; nobody is a member of the group, not the owner.
+    const uid_t Daemon = 1;
+    const gid_t Shared = 4242;
+    TempFolder dir;
+    const std::string file = dir / "bank.syx";
+    TempFolder::writeFile(file, "old");
+    ASSERT_EQ(chown(dir.path().c_str(), 0, Shared) | chmod(dir.path().c_str(), 0770), 0);
+    ASSERT_EQ(chown(file.c_str(), Daemon, Shared) | chmod(file.c_str(), 0664), 0);
+    const bool xattrs = setxattr(file.c_str(), "user.note", "kept", 4, 0) == 0;
+    ASSERT_TRUE(xattrs || errno == ENOTSUP) << "the file system refuses user attributes for another reason";
+    const auto saveAs = [&](uid_t user, const std::string& bytes, const std::function<void()>& more = [] {}) {
+        return InChild([&] {
+            ASSERT_EQ(setgroups(1, &Shared) | setgid(Nobody) | setuid(user), 0);
+            std::string reason;
+            EXPECT_EQ(Tr::WriteFileReplacing(file, bytes, &reason), Tr::fwOk) << reason;
+            more();
+        }).second;
+    };
+    const auto expectIdentity = [&](const std::string& bytes) {
+        struct stat st{};
+        EXPECT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, Daemon);
+        EXPECT_EQ(st.st_gid, Shared);
+        EXPECT_EQ(st.st_mode & 07777, 0664u);
+        EXPECT_EQ(TempFolder::readFile(file), bytes);
+        char note[8] = {};
+        EXPECT_TRUE(!xattrs || (getxattr(file.c_str(), "user.note", note, 4) == 4 && std::string(note) == "kept"))
+            << "the attribute was lost";
+        EXPECT_EQ(dir.entryCount(), 1) << "no temporary file is left behind";
+        return st.st_ino;
+    };
+    const auto fullDiskKeepsTheFile = [&] {
+        std::string reason;
+        ScopedFileSizeLimit fullDisk(10);
+        EXPECT_EQ(Tr::WriteFileReplacing(file, "far too long", &reason), Tr::fwCannotWrite);
+        EXPECT_EQ(reason, "File too large");
+        EXPECT_EQ(TempFolder::readFile(file), "nobody's") << "the failed save lost the old contents";
+    };
+
+    const ino_t before = expectIdentity("old");
+    // Nobody's save cannot give a new file daemon's identity: it goes into the file itself, and a
+    // full disk is found before an old byte is overwritten.
+    EXPECT_EQ(saveAs(Nobody, "nobody's", fullDiskKeepsTheFile), 0) << "a save as nobody failed";
+    EXPECT_EQ(expectIdentity("nobody's"), before) << "written in place";
+    // The owner's save still goes through a new file renamed over the old one.
+    EXPECT_EQ(saveAs(Daemon, "daemon's"), 0) << "a save as daemon failed";
+    EXPECT_NE(expectIdentity("daemon's"), before) << "replaced";
 }
 
 TEST(Files, AWriteRemovesWhatDeadWritersOfTheSameFileLeftAndNothingElse)
