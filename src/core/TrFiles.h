@@ -97,10 +97,10 @@ enum TFileWriteResult
 // processes now gone left behind are removed first. The file keeps its owner, group, extended
 // attributes and mode; where the temporary file cannot be given them (a member of the group
 // saving another user's file), the file itself is written instead, with room for the new contents
-// taken first so that a full disk fails before an old byte is overwritten. A symbolic link is written through, also when
-// its file does not exist yet, and stays. A name taken by anything but a regular file is left
-// alone (a pipe would hold the writer until someone reads, and a rename would replace a device
-// node): fwNotRegularFile. A file this process may not write is not replaced either, although the
+// taken first so that a full disk fails before an old byte is overwritten. A symbolic link is
+// written through, also when its file does not exist yet, and stays. A name taken by anything but
+// a regular file is left alone (a pipe would hold the writer until someone reads, and a rename
+// would replace a device node): fwNotRegularFile. A file this process may not write is not replaced either, although the
 // folder would allow the rename: fwCannotOpen. On failure *reason, when reason is not null, says
 // why without naming the file: "not a regular file (device)", or the system's cause such as
 // "Permission denied" or "No space left on device".
