@@ -16,12 +16,17 @@
 #include <string>
 #include <vector>
 
+// Skips the test when DISPLAY is not set: for a test whose windows open in another process, where
+// a skip would not reach the test.
+#define QUORVA_SKIP_WITHOUT_DISPLAY()                                                            \
+    if (!std::getenv("DISPLAY"))                                                                 \
+        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)"
+
 // Opens the display (creating the window-manager atoms a bare X server lacks) into `target`, a
 // std::unique_ptr<DisplayConnection>. Skips the test when DISPLAY is not set; fails it when the
 // display named there cannot be opened.
 #define QUORVA_OPEN_DISPLAY(target)                                                              \
-    if (!std::getenv("DISPLAY"))                                                                 \
-        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";    \
+    QUORVA_SKIP_WITHOUT_DISPLAY();                                                               \
     target = openTestDisplay();                                                                  \
     if (!target)                                                                                 \
     FAIL() << "cannot open the X display " << std::getenv("DISPLAY")

@@ -323,8 +323,7 @@ TEST(Program, WithoutADisplayItSaysSoAndEndsEvenWithAPipeAsLanguageIni)
 // instance meanwhile ends at once.
 TEST(Program, ASystemQuitSignalStillWritesTheSettingsAndASecondInstanceEndsAtOnce)
 {
-    if (!getenv("DISPLAY"))
-        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
+    QUORVA_SKIP_WITHOUT_DISPLAY();
     TempFolder home, otherHome;
     const Start start = startOnlyInstance(home.path());
     if (start.busy)
@@ -350,8 +349,7 @@ TEST(Program, ASystemQuitSignalStillWritesTheSettingsAndASecondInstanceEndsAtOnc
 // `kill` meanwhile waits for the message loop, which then quits and writes the settings.
 TEST(Program, ASystemQuitSignalWhileTheTranslationsAreReadStillWritesTheSettings)
 {
-    if (!getenv("DISPLAY"))
-        GTEST_SKIP() << "needs an X display (the test scripts run the tests under xvfb-run)";
+    QUORVA_SKIP_WITHOUT_DISPLAY();
     TempFolder dir;
     const std::string language = dir / "Language.ini";
     {

@@ -69,7 +69,7 @@ std::string iniCurrent(const std::string& file, const std::string& documents = "
 class EditorRestarts : public PanelTest
 {
 protected:
-    void SetUp() override {}
+    void SetUp() override { QUORVA_SKIP_WITHOUT_DISPLAY(); }
     void TearDown() override {}
     // One run of the program around body: its start before, its quit after.
     void run(const std::function<void()>& body)

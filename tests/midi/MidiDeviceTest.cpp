@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace Tr;
 using TestMidi::TestMidiFactory;
@@ -186,16 +187,18 @@ TEST(MidiDeviceFactory, ListingsIntoFilledListsReplaceTheOldElementsAndNameLists
     factory.AddPort(1, "In A", "", "", "Public A");
     factory.AddPort(1, "In B");
     factory.AddPort(1, "In A", "", "", "Public A2");
-    for (int held : {5, 1, 2})
-    {
-        int deleted = 0;
-        DescriptorList l;
-        for (int i = 0; i < held; ++i)
-            l.list.Add(new CountedDescriptor(deleted));
-        factory.GetDeviceList(0, l.list);
-        EXPECT_EQ(deleted, held) << "every element held before is deleted";
-        EXPECT_EQ(l.names(), (Names{"One", "Two"}));
-    }
+    TestMidiFactory none;   // a back end with no ports empties the list
+    for (auto [from, listed] : {std::make_pair(&factory, Names{"One", "Two"}), std::make_pair(&none, Names{})})
+        for (int held : {5, 1, 2})
+        {
+            int deleted = 0;
+            DescriptorList l;
+            for (int i = 0; i < held; ++i)
+                l.list.Add(new CountedDescriptor(deleted));
+            from->GetDeviceList(0, l.list);
+            EXPECT_EQ(deleted, held) << "every element held before is deleted";
+            EXPECT_EQ(l.names(), listed);
+        }
     TStringList names, publicNames;
     names.Add("stale", 9);
     factory.GetDeviceList(1, names);

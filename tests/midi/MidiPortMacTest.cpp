@@ -115,6 +115,9 @@ TEST(MidiPortMac, WithoutSequencerNoPortsAndQuietFailures)
         list.Add(new Tr::MidiDeviceDescriptor(factory, 0, 0, "Old", "", "", ""));
         factory->recreateCache(0, list);
         EXPECT_EQ(list.Count(), 0) << "stale descriptors are replaced by the empty listing";
+        list.Add(new Tr::MidiDeviceDescriptor(factory, 1, 0, "Old", "", "", ""));
+        factory->GetDeviceList(1, list);
+        EXPECT_EQ(list.Count(), 0) << "a listing of no ports leaves none of the old descriptors";
 
         // Port objects for ports that are not there fail to open with the service's texts, and
         // then do nothing.
