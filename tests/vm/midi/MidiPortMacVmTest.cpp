@@ -323,6 +323,8 @@ TEST_F(ManagerInVm, SysexOfAnyLengthGoesOutWhole)
 
     ASSERT_TRUE(SendSettings());
     EXPECT_TRUE(raw->Read(546, 5000) == settings) << "a SEND afterwards arrives byte-exact";
+    const uint8_t strayEnd[] = {0x12, 0xF7};
+    EXPECT_FALSE(manager->SendMessage(outId, strayEnd, 2)) << "an end whose start never came is not sent";
     EXPECT_TRUE(raw->Read(1, 300).empty()) << "nothing else came";
 }
 
