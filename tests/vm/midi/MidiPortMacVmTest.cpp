@@ -260,34 +260,26 @@ TEST_F(ManagerInVm, IncomingSysexReachesTheMessageHandlerByteExact)
 
 namespace
 {
-// A thru route from the input to the output of those port names while it lives; the collector
-// passes what it hears on to the thru lists meanwhile.
-class ThruRoute
+// A thru route from the card's input to its output while it lives; meanwhile the collector leaves
+// what it hears to the thru lists.
+struct CardThru
 {
-public:
-    ThruRoute(const char* in, const char* out)
+    CardThru()
     {
-        Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
-        aliases->AddAlias(InName, in, Tr::aliasMidiIn);
-        aliases->AddAlias(OutName, out, Tr::aliasMidiOut);
-        Tr::TMidiRouter::instance()->AddRoute(aliases->GetAliasByName(InName, Tr::aliasMidiIn, false),
-                                              aliases->GetAliasByName(OutName, Tr::aliasMidiOut, false));
+        aliases->AddAlias("Thru in", VirmidiPort, Tr::aliasMidiIn);
+        aliases->AddAlias("Thru out", VirmidiPort, Tr::aliasMidiOut);
+        Tr::TMidiRouter::instance()->AddRoute(aliases->GetAliasByName("Thru in", Tr::aliasMidiIn, false),
+                                              aliases->GetAliasByName("Thru out", Tr::aliasMidiOut, false));
         collector.passOn = true;
     }
-    ~ThruRoute()
+    ~CardThru()
     {
         collector.passOn = false;
         // The router drops the route with its aliases.
-        Tr::TMidiAliasManager* aliases = Tr::TMidiAliasManager::instance();
-        aliases->RemoveAlias(aliases->IndexOf(InName, Tr::aliasMidiIn));
-        aliases->RemoveAlias(aliases->IndexOf(OutName, Tr::aliasMidiOut));
+        aliases->RemoveAlias(aliases->IndexOf("Thru in", Tr::aliasMidiIn));
+        aliases->RemoveAlias(aliases->IndexOf("Thru out", Tr::aliasMidiOut));
     }
-    ThruRoute(const ThruRoute&) = delete;
-    ThruRoute& operator=(const ThruRoute&) = delete;
-
-private:
-    static constexpr const char* InName = "Thru in";
-    static constexpr const char* OutName = "Thru out";
+    Tr::TMidiAliasManager* const aliases = Tr::TMidiAliasManager::instance();
 };
 } // namespace
 
@@ -311,7 +303,7 @@ TEST_F(ManagerInVm, SysexOfAnyLengthGoesOutWhole)
     // passes both on to the card's output.
     const int inId = Present(VirmidiPort, 1);
     ASSERT_GE(inId, 0);
-    ThruRoute thru(VirmidiPort, VirmidiPort);
+    CardThru thru;
     manager->Open(inId, 1, 1);
     ASSERT_EQ(static_cast<Tr::MMDevIn*>(manager->GetDevDescriptor(inId, 1))->GetThruList().Count(), 1);
     RawMidi card(RawDevice, O_WRONLY);
