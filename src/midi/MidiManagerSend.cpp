@@ -5,14 +5,18 @@
 
 #include "core/TrAssert.h"
 #include "core/TrException.h"
+#include "midi/MidiUtil.h"
 
 namespace Tr
 {
 bool MidiManager::SendToPort(TMidiDeviceBase* dev, const unsigned char* data, int len)
 {
     auto* out = static_cast<TMidiOutputBase*>(dev);
-    if (len >= 1 && len <= 3)
+    if (len >= 1 && len <= 3 && !StartsSysexBytes(data[0]))
     {
+        // The port takes the length from the status, so any other would go out cut or padded.
+        if (len != ShortMidiMessageLength(data[0]))
+            return false;
         unsigned int packed = data[0];
         if (len >= 2)
             packed |= static_cast<unsigned int>(data[1]) << 8;
@@ -20,7 +24,8 @@ bool MidiManager::SendToPort(TMidiDeviceBase* dev, const unsigned char* data, in
             packed |= static_cast<unsigned int>(data[2]) << 16;
         return out->SendShort(packed) != 0;
     }
-    // The port only reads the message.
+    // SysEx bytes, whole or a piece that goes on from an earlier one, go out as they are at any
+    // length. The port only reads the message.
     return out->SendLong(const_cast<unsigned char*>(data), len) != 0;
 }
 

@@ -473,12 +473,15 @@ bool TMidiOutputMac::CloseImpl(void* /*handle*/)
 
 unsigned char TMidiOutputMac::SendShort(unsigned char status, unsigned char data1, unsigned char data2)
 {
+    uint8_t bytes[3] = {status, data1, data2};
+    // SysEx bytes keep their place behind the SysEx still waiting for the wire.
+    if (StartsSysexBytes(status))
+        return SendLong(bytes, PackedMidiMessageLength(bytes));
     const MIDIEndpointRef destination = EndpointOf(FHandle.load());
     const MIDIPortRef port = FPort.load();
     const int len = ShortMidiMessageLength(status);
     if (destination == 0 || port == 0 || len < 1)
         return 0;
-    const uint8_t bytes[3] = {status, data1, data2};
     const OSStatus result =
         SendOnePacket(port, destination, AudioGetCurrentHostTime(), bytes, static_cast<size_t>(len));
     if (result != 0)
@@ -490,7 +493,7 @@ unsigned char TMidiOutputMac::SendShort(unsigned int packed)
 {
     uint8_t bytes[3] = {static_cast<uint8_t>(packed & 0xFF), static_cast<uint8_t>((packed >> 8) & 0xFF),
                         static_cast<uint8_t>((packed >> 16) & 0xFF)};
-    return SendLong(bytes, ShortMidiMessageLength(bytes[0]));
+    return SendLong(bytes, PackedMidiMessageLength(bytes));
 }
 
 uint64_t TMidiOutputMac::ReserveSendTime(uint64_t now, int len)

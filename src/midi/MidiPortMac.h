@@ -95,7 +95,8 @@ public:
     explicit TMidiOutputMac(MidiDeviceDescriptor* desc);
     ~TMidiOutputMac() override;
 
-    // Sent at once, unpaced; throws EMidiError when the service refuses.
+    // Sent at once, unpaced; throws EMidiError when the service refuses. SysEx bytes (up to their
+    // 0xF7) go like SendLong instead.
     unsigned char SendShort(unsigned char status, unsigned char data1, unsigned char data2) override;
     // Paced like SendLong.
     unsigned char SendShort(unsigned int packed) override;

@@ -162,6 +162,27 @@ int ShortMidiMessageLength(int status)
     return NormalEvents[(status >> 4) & 0x0F];
 }
 
+bool StartsSysexBytes(int first)
+{
+    return first == 0xF0 || first == 0xF7 || first < 0x80;
+}
+
+int PackedMidiMessageLength(const unsigned char bytes[3])
+{
+    if (!StartsSysexBytes(bytes[0]))
+        return ShortMidiMessageLength(bytes[0]);
+    if (bytes[0] == 0xF7)
+        return 1;
+    for (int i = 1; i < 3; ++i)
+    {
+        if (bytes[i] == 0xF7)
+            return i + 1;
+        if (bytes[i] >= 0x80)
+            return 0;
+    }
+    return 0;
+}
+
 // The conversions work in 64 bits so that values far outside the 14-bit range wrap instead of
 // overflowing; the narrowing to unsigned char is the "modulo 256" of the interface.
 int toInt(unsigned char lsb, unsigned char msb)

@@ -49,6 +49,13 @@ extern const int SpecialEvents[16];
 // Length of a MIDI message, status byte included, from its status byte: 0 for a data byte, 1 for
 // 0xF0 (the real length of a System Exclusive message is found by scanning).
 int ShortMidiMessageLength(int status);
+// Whether a message that starts with this byte is SysEx bytes, which go out as they are at any
+// length: a whole System Exclusive message (0xF0), or a piece that goes on from an earlier one as
+// incoming data and thru lists hand it on (a data byte or the closing 0xF7 first).
+bool StartsSysexBytes(int first);
+// Length of the message packed into three bytes, from its status; SysEx bytes end at their 0xF7,
+// and without one they are 0, since their length cannot be told from the padding.
+int PackedMidiMessageLength(const unsigned char bytes[3]);
 
 // ---- 14-bit values (two 7-bit halves, as in pitch bend) --------------------------------------
 int toInt(unsigned char lsb, unsigned char msb);   // signed, centre 0

@@ -273,10 +273,16 @@ OSStatus Client::StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, 
     {
         snd_seq_event_t event;
         snd_seq_ev_clear(&event);
-        const long used = snd_midi_event_encode(coder, data + offset, static_cast<long>(length - offset), &event);
+        const uint8_t* const taken = data + offset;
+        const long used = snd_midi_event_encode(coder, taken, static_cast<long>(length - offset), &event);
         if (used <= 0)
             return kMIDIErrMessageSend;
         offset += static_cast<size_t>(used);
+        // The coder ends every SysEx it holds with an event at its 0xF7; an 0xF7 it takes silently
+        // ended none, as no start came this way, and the piece it closed was dropped unseen.
+        const long silent = event.type == SND_SEQ_EVENT_NONE ? used : used - 1;
+        if (std::find(taken, taken + silent, 0xF7) != taken + silent)
+            return kMIDIErrMessageSend;
         if (event.type == SND_SEQ_EVENT_NONE)
             continue;   // the message goes on in the next bytes or packet
         snd_seq_ev_set_source(&event, route);

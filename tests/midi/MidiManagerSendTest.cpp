@@ -85,6 +85,21 @@ TEST_F(ManagerTest, SendMessageAllDevsReachesEveryOpenOutput)
         EXPECT_EQ(factory->SentTo(a), (std::vector<Bytes>{{0x90, 0x3C, 0x40}, {0xC0, 0x05}, {0xF8}}));
         EXPECT_EQ(factory->SentLog()[0].kind, SendKind::Short);
 
+        // A short message whose length does not fit its status would go out cut or padded: refused.
+        // SysEx bytes go out whole at any length, pieces that go on from an earlier one too.
+        factory->ClearSent();
+        const unsigned char cut[] = {0x90, 0x3C}, overlong[] = {0xC0, 0x05, 0x06}, clockAndMore[] = {0xF8, 0x01};
+        EXPECT_FALSE(manager->SendMessage(0, cut, 2));
+        EXPECT_FALSE(manager->SendMessage(0, overlong, 3));
+        EXPECT_FALSE(manager->SendMessageAllDevs(clockAndMore, 2));
+        EXPECT_TRUE(factory->SentLog().empty()) << "nothing refused reaches a port";
+        const std::vector<Bytes> sysex = {{0xF0, 0xF7}, {0xF0, 0x7D, 0xF7}, {0xF0}, {0x12, 0x34, 0xF7}, {0xF7}};
+        for (const Bytes& m : sysex)
+            EXPECT_TRUE(manager->SendMessage(0, m.data(), static_cast<int>(m.size()))) << m.size() << " bytes";
+        EXPECT_EQ(factory->SentTo(a), sysex);
+        for (const TestMidi::SentMessage& m : factory->SentLog())
+            EXPECT_EQ(m.kind, SendKind::Long);
+
         // A filter that ends the send: true, and no later port gets anything.
         factory->ClearSent();
         Hooks filter;

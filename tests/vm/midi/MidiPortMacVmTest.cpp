@@ -4,8 +4,10 @@
 
 #include "QuorvaSettings.h"
 #include "core/TrAutoDelete.h"
+#include "midi/MidiAlias.h"
 #include "midi/MidiManager.h"
 #include "midi/MidiPortMac.h"
+#include "midi/MidiRouter.h"
 #include "platform/AlsaEndpoints.h"
 #include "platform/CoreMidi.h"
 #include "vm/VmDevices.h"
@@ -39,7 +41,7 @@ public:
         std::lock_guard<std::mutex> lock(FMutex);
         FMessages.emplace_back(data, data + len);
         bytes += static_cast<size_t>(len);
-        *handled = 1;
+        *handled = passOn ? 0 : 1;
     }
     std::vector<std::vector<uint8_t>> Take()
     {
@@ -48,6 +50,7 @@ public:
         return std::exchange(FMessages, {});
     }
     std::atomic<size_t> bytes{0};
+    std::atomic<bool> passOn{false};   // leaves each message to the input's thru list
 
 private:
     std::mutex FMutex;
@@ -253,6 +256,68 @@ TEST_F(ManagerInVm, IncomingSysexReachesTheMessageHandlerByteExact)
     ASSERT_TRUE(card.Write({0x90, 65, 1}));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(collector.bytes, 0u) << "a closed input hears nothing";
+}
+
+namespace
+{
+// A thru route from the card's input to its output while it lives; meanwhile the collector leaves
+// what it hears to the thru lists.
+struct CardThru
+{
+    CardThru()
+    {
+        aliases->AddAlias("Thru in", VirmidiPort, Tr::aliasMidiIn);
+        aliases->AddAlias("Thru out", VirmidiPort, Tr::aliasMidiOut);
+        Tr::TMidiRouter::instance()->AddRoute(aliases->GetAliasByName("Thru in", Tr::aliasMidiIn, false),
+                                              aliases->GetAliasByName("Thru out", Tr::aliasMidiOut, false));
+        collector.passOn = true;
+    }
+    ~CardThru()
+    {
+        collector.passOn = false;
+        // The router drops the route with its aliases.
+        aliases->RemoveAlias(aliases->IndexOf("Thru in", Tr::aliasMidiIn));
+        aliases->RemoveAlias(aliases->IndexOf("Thru out", Tr::aliasMidiOut));
+    }
+    Tr::TMidiAliasManager* const aliases = Tr::TMidiAliasManager::instance();
+};
+} // namespace
+
+TEST_F(ManagerInVm, SysexOfAnyLengthGoesOutWhole)
+{
+    Tr::TMidiOutputMac* output = OpenCardOutput();
+    ASSERT_NE(output, nullptr);
+    const int outId = Present(VirmidiPort, 0);
+    // The shortest SysEx messages, through the manager and packed into one value at the port.
+    for (const std::vector<uint8_t>& whole : {std::vector<uint8_t>{0xF0, 0x7D, 0xF7}, std::vector<uint8_t>{0xF0, 0xF7}})
+    {
+        const int len = static_cast<int>(whole.size());
+        EXPECT_TRUE(manager->SendMessage(outId, whole.data(), len)) << len;
+        EXPECT_EQ(raw->Read(whole.size(), 3000), whole) << len << " bytes through the manager";
+        const unsigned int packed = whole[0] | whole[1] << 8 | (len == 3 ? whole[2] << 16 : 0);
+        EXPECT_EQ(output->SendShort(packed), 1) << len;
+        EXPECT_EQ(raw->Read(whole.size(), 3000), whole) << len << " bytes packed";
+    }
+
+    // The card hands an incoming 258-byte SysEx on in two pieces, 256 and 2 bytes; the thru list
+    // passes both on to the card's output.
+    const int inId = Present(VirmidiPort, 1);
+    ASSERT_GE(inId, 0);
+    CardThru thru;
+    manager->Open(inId, 1, 1);
+    ASSERT_EQ(static_cast<Tr::MMDevIn*>(manager->GetDevDescriptor(inId, 1))->GetThruList().Count(), 1);
+    RawMidi card(RawDevice, O_WRONLY);
+    const std::vector<uint8_t> dump = Sysex(258, 3);
+    ASSERT_TRUE(card.Write(dump));
+    EXPECT_TRUE(raw->Read(dump.size(), 5000) == dump) << "the thru port gets the SysEx whole";
+    EXPECT_TRUE(WaitFor([] { return collector.bytes >= 258; }, 5000));
+    EXPECT_EQ(collector.Take().size(), 2u) << "it came in two pieces";
+
+    ASSERT_TRUE(SendSettings());
+    EXPECT_TRUE(raw->Read(546, 5000) == settings) << "a SEND afterwards arrives byte-exact";
+    const uint8_t strayEnd[] = {0x12, 0xF7};
+    EXPECT_FALSE(manager->SendMessage(outId, strayEnd, 2)) << "an end whose start never came is not sent";
+    EXPECT_TRUE(raw->Read(1, 300).empty()) << "nothing else came";
 }
 
 TEST_F(ManagerInVm, CardPortsComeAndGoWithTheModule)

@@ -255,6 +255,18 @@ TEST_F(AlsaSequencer, ARefusedSendLeavesNothingBehind)
     const std::vector<uint8_t> message = Sysex(546, 3);
     ASSERT_EQ(SendPacket(ours->output, card, message, 0), 0);
     EXPECT_TRUE(raw->Read(message.size(), 5000) == message) << "a healthy port gets the message whole";
+
+    // A SysEx goes on across packets, down to its shortest pieces; an end whose start never came
+    // this way reaches nothing and is refused, and the next message still arrives whole.
+    ASSERT_EQ(SendPacket(ours->output, card, {0xF0, 0x7D}, 0), 0);
+    ASSERT_EQ(SendPacket(ours->output, card, {0x12, 0xF7}, 0), 0);
+    ASSERT_EQ(SendPacket(ours->output, card, {0xF0, 0xF7}, 0), 0);
+    EXPECT_EQ(raw->Read(6, 3000), (std::vector<uint8_t>{0xF0, 0x7D, 0x12, 0xF7, 0xF0, 0xF7}));
+    EXPECT_EQ(SendPacket(ours->output, card, {0x12, 0xF7}, 0), kMIDIErrMessageSend);
+    EXPECT_EQ(SendPacket(ours->output, card, {0xF7}, 0), kMIDIErrMessageSend);
+    ASSERT_EQ(SendPacket(ours->output, card, message, 0), 0);
+    EXPECT_TRUE(raw->Read(message.size(), 5000) == message);
+    EXPECT_TRUE(raw->Read(1, 300).empty()) << "nothing else came";
 }
 
 TEST_F(AlsaSequencer, WhatWaitsForAClosedPortReachesItsDestinationAndNoOther)
