@@ -3,6 +3,8 @@
 // by receiving client. A program's input that cannot take an event is marked overflowed, and its
 // next read loses everything that waited there, sends that did fit included; so a send to a
 // program is written only when its input can hold it besides all of ours that is still to come.
+// Receivers go by client number: a program that takes over the number of one that ended finds
+// its room short until our events for the old one are due, refused meanwhile but never overflowed.
 
 #include <cstddef>
 #include <cstdint>
