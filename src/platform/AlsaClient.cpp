@@ -225,6 +225,7 @@ Client::Client(MIDIClientRef ref, SeqHandle seq, MIDINotifyProc notifyProc, void
       FAlsaId(snd_seq_client_id(FSeq.get())),
       FNotifyProc(notifyProc),
       FNotifyRefCon(notifyRefCon),
+      FRoom(ReceiverRoom::Process()),
       FDecoder(NewMidiCoder(16))
 {
     // Room for paced output waiting in the queue and for long SysEx arriving in pieces; the
@@ -241,6 +242,11 @@ Client::Client(MIDIClientRef ref, SeqHandle seq, MIDINotifyProc notifyProc, void
 Client::~Client()
 {
     Stop();
+    // Closing the connection frees our queue and what waits in it: none of that comes any more,
+    // and the queue's number may go to another client of ours.
+    FSeq.reset();
+    if (FQueue >= 0)
+        FRoom->Forget(FQueue);
 }
 
 bool Client::Start()

@@ -6,6 +6,7 @@
 
 #include "platform/AlsaEndpoints.h"
 #include "platform/AlsaHandles.h"
+#include "platform/AlsaReceiverRoom.h"
 #include "platform/CoreMidi.h"
 
 #include <condition_variable>
@@ -162,11 +163,14 @@ private:
                         size_t length, SendClock& clock, Outgoing& out);
     // Writes the staged events, each on its own (the connection does not block); a refused event
     // ends the send and takes the events of ticket that wait in the queue out again, so nothing
-    // of a failed send arrives later. A program whose input lacks room for the larger of
-    // receiverCells and the events' own cells (at most three quarters of its whole input) gets
-    // none of them. The caller holds the output mutex.
-    OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells);
-    // Takes the queued events of ticket out of the queue.
+    // of a failed send arrives later. A program whose input cannot hold the larger of
+    // receiverCells and the events' own cells besides what our queues still hold for it gets none
+    // of them. clock is the one the events were staged with. The caller holds the output mutex.
+    OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells,
+                      const SendClock& clock);
+    // The time of one of our clients' queues: ours as clock read it, another read now.
+    bool QueueTime(int queue, const SendClock& clock, uint64_t& nanos);
+    // Takes the queued events of ticket out of the queue, and out of the receivers' room.
     void Withdraw(Ticket& ticket);
     // Gives ticket an identity that no send with events still waiting has; false when all have.
     bool Identify(Ticket& ticket, uint64_t queueNow);
@@ -214,6 +218,7 @@ private:
     std::map<uint16_t, uint64_t> FIdentities;       // of sends that may have events waiting: last due
     uint16_t FNextIdentity = 0;
     Outgoing FOutgoing;                             // of MIDISend, kept for its room
+    const std::shared_ptr<ReceiverRoom> FRoom;      // what all our queues hold for each receiver
 
     // AlsaReceive.cpp: our input overflowed and the kernel dropped what waited in it.
     void OnInputOverflow();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -36,6 +37,27 @@ snd_seq_real_time_t ToRealTime(uint64_t nanos)
 uint64_t ToNanos(const snd_seq_real_time_t& time)
 {
     return static_cast<uint64_t>(time.tv_sec) * kNanosPerSecond + time.tv_nsec;
+}
+
+// The queue's time, and whether events still wait in it.
+bool ReadQueue(snd_seq_t* seq, int queue, uint64_t& nanos, bool& waiting)
+{
+    snd_seq_queue_status_t* status = nullptr;
+    snd_seq_queue_status_alloca(&status);
+    if (snd_seq_get_queue_status(seq, queue, status) < 0)
+        return false;
+    nanos = ToNanos(*snd_seq_queue_status_get_real_time(status));
+    waiting = snd_seq_queue_status_get_events(status) > 0;
+    return true;
+}
+
+// The kernel keeps an event in one cell and its SysEx bytes in further cells of the size of an
+// event, at the receiver as in our queue.
+size_t EventCells(const snd_seq_event_t& event)
+{
+    if (!snd_seq_ev_is_variable(&event))
+        return 1;
+    return 1 + (event.data.ext.len + sizeof(snd_seq_event_t) - 1) / sizeof(snd_seq_event_t);
 }
 
 // Delivered by the queue at that queue time.
@@ -238,13 +260,9 @@ OSStatus Client::StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, 
 {
     if (!clock.known)
     {
-        snd_seq_queue_status_t* status = nullptr;
-        snd_seq_queue_status_alloca(&status);
-        if (snd_seq_get_queue_status(FSeq.get(), FQueue, status) < 0)
+        if (!ReadQueue(FSeq.get(), FQueue, clock.queueNanos, clock.pending))
             return kMIDIErrMessageSend;
         clock.hostNow = AudioGetCurrentHostTime();
-        clock.queueNanos = ToNanos(*snd_seq_queue_status_get_real_time(status));
-        clock.pending = snd_seq_queue_status_get_events(status) > 0;
         clock.known = true;
     }
 
@@ -291,14 +309,11 @@ OSStatus Client::StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, 
             snd_seq_ev_set_direct(&event);
         else
             ScheduleAt(event, FQueue, at);
-        // The kernel keeps an event in one cell and its SysEx bytes in further cells of the
-        // size of an event.
-        out.cells += 1;
+        out.cells += EventCells(event);
         if (snd_seq_ev_is_variable(&event))
         {
             const size_t extLength = event.data.ext.len;
             const auto* ext = static_cast<const uint8_t*>(event.data.ext.ptr);
-            out.cells += (extLength + sizeof(snd_seq_event_t) - 1) / sizeof(snd_seq_event_t);
             const size_t stored = out.bytes.size();
             out.bytes.insert(out.bytes.end(), ext, ext + extLength);
             event.data.ext.ptr = reinterpret_cast<void*>(stored);
@@ -314,30 +329,54 @@ namespace {
 // their time comes. A destination that does not take events is never waited for.
 const auto kRoomWait = std::chrono::milliseconds(500);
 
-// Whether client (a program, not a driver) has room in its input for cells events and SysEx
-// pieces; a send that needs more than three quarters of the whole input needs that much free (a
-// reading program takes pieces as they come). A program that stopped reading gets nothing rather
-// than the start of a message.
-bool ReceiverHasRoom(snd_seq_t* seq, int client, size_t cells)
+// The free cells of client's input when it is a program. A driver has no input pool: it takes
+// events as they come; and a client that has gone is left to the write.
+bool ProgramInput(snd_seq_t* seq, int client, size_t& free)
 {
     pollfd fd {};
     if (snd_seq_type(seq) != SND_SEQ_TYPE_HW || snd_seq_poll_descriptors(seq, &fd, 1, POLLIN) != 1)
-        return true;
+        return false;
     int pool = 0;
-    int free = 0;
-    if (!PeerInputPool(fd.fd, client, pool, free) || pool <= 0)
-        return true;   // gone (the write decides) or a driver
-    return static_cast<size_t>(free) >= std::min(cells, static_cast<size_t>(pool) * 3 / 4);
+    int cells = 0;
+    if (!PeerInputPool(fd.fd, client, pool, cells) || pool <= 0)
+        return false;
+    free = static_cast<size_t>(std::max(cells, 0));
+    return true;
 }
 
 } // namespace
 
-OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells)
+bool Client::QueueTime(int queue, const SendClock& clock, uint64_t& nanos)
+{
+    if (queue == FQueue && clock.known)
+    {
+        nanos = clock.queueNanos;
+        return true;
+    }
+    bool waiting = false;
+    return ReadQueue(FSeq.get(), queue, nanos, waiting);
+}
+
+OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells,
+                          const SendClock& clock)
 {
     if (out.events.empty())
         return 0;
-    if (!ReceiverHasRoom(FSeq.get(), destination.client, std::max(receiverCells, out.cells)))
+    // A program's input is never asked for more than it has free: an event it cannot take marks
+    // it overflowed, and its next read loses all that waited there, accepted sends included. What
+    // our queues still hold for it is counted from queue times read before its free cells, so an
+    // event that has reached it meanwhile counts twice rather than not at all. Even a message
+    // larger than its whole input is refused: pieces handed to a program that reads might be
+    // taken in time, but one that does not would lose what it had not read yet with them.
+    std::optional<ReceiverRoom::Claim> claim(std::in_place, *FRoom, destination.client);
+    const size_t pending =
+        claim->Pending([&](int queue, uint64_t& nanos) { return QueueTime(queue, clock, nanos); });
+    size_t free = 0;
+    if (!ProgramInput(FSeq.get(), destination.client, free))
+        claim.reset();
+    else if (pending + std::max(receiverCells, out.cells) > free)
     {
+        claim.reset();
         Withdraw(ticket);
         return kMIDIErrMessageSend;
     }
@@ -360,6 +399,7 @@ OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address d
         }
         if (result < 0)
         {
+            claim.reset();
             Withdraw(ticket);
             return kMIDIErrMessageSend;
         }
@@ -370,6 +410,8 @@ OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address d
             ticket.lastQueued = std::max(ticket.lastQueued, at);
             route.due = std::max(route.due, at);
             route.queued = true;
+            if (claim)
+                claim->Add(FQueue, ticket.identity, at, EventCells(event));
         }
     }
     return 0;
@@ -393,6 +435,7 @@ void Client::Withdraw(Ticket& ticket)
     from.time = ToRealTime(ticket.firstQueued);
     snd_seq_remove_events_set_time(remove, &from);
     snd_seq_remove_events(FSeq.get(), remove);
+    FRoom->Withdraw(FQueue, ticket.identity, ticket.firstQueued);
     // Nothing of it waits any more.
     ticket.firstQueued = UINT64_MAX;
     ticket.lastQueued = 0;
@@ -441,7 +484,7 @@ OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destinati
         if (status == 0 && !out.events.empty() && !Identify(ticket, clock.queueNanos))
             status = kMIDIErrMessageSend;
         if (status == 0)
-            status = WriteOut(out, ticket, FRoutes.at(key), destination.address, 0);
+            status = WriteOut(out, ticket, FRoutes.at(key), destination.address, 0, clock);
     }
     catch (const std::bad_alloc&)
     {
@@ -547,7 +590,7 @@ void Client::SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock)
             // The receiver must have room for what is left of the request, so that a program
             // that has stopped reading gets none of it rather than its first pieces.
             if (status == 0)
-                status = WriteOut(out, ticket, FRoutes.at(key), job.destination.address, SysexCells(left));
+                status = WriteOut(out, ticket, FRoutes.at(key), job.destination.address, SysexCells(left), clock);
             else
                 Withdraw(ticket);
         }

@@ -1,6 +1,7 @@
 // What the ALSA layer decides without a sequencer; the VM test covers a real one.
 
 #include "platform/AlsaEndpoints.h"
+#include "platform/AlsaReceiverRoom.h"
 #include "platform/CoreMidi.h"
 
 #include <gtest/gtest.h>
@@ -104,4 +105,36 @@ TEST(AlsaLayer, WithoutSequencerNoPortsAndQuietFailures)
     EXPECT_EQ(MIDISendSysex(&request), kMIDIErrInvalidClient) << "no client to send from";
     EXPECT_FALSE(request.complete.load()) << "a refused request is not complete";
     // That nothing is printed is checked with the back end on top (tests/midi/MidiPortMacTest.cpp).
+}
+
+TEST(AlsaLayer, ReceiverRoomCountsWhatOurQueuesStillHoldForEachReceiver)
+{
+    Alsa::ReceiverRoom room;
+    const uint64_t ms = 1000000;
+    uint64_t now[2] = { 0, 0 };   // of queues 0 and 1
+    const auto pending = [&](int receiver) {
+        return Alsa::ReceiverRoom::Claim(room, receiver).Pending([&](int queue, uint64_t& nanos) {
+            nanos = now[queue];
+            return true;
+        });
+    };
+    {
+        Alsa::ReceiverRoom::Claim claim(room, 130);
+        claim.Add(0, 7, 100 * ms, 11);
+        claim.Add(0, 7, 100 * ms, 3);
+        claim.Add(0, 8, 180 * ms, 2);
+        claim.Add(0, 8, 200 * ms, 25);
+        claim.Add(1, 8, 200 * ms, 1);   // another client's queue
+    }
+    Alsa::ReceiverRoom::Claim(room, 131).Add(0, 9, 300 * ms, 5);
+    EXPECT_EQ(pending(130), 42u);
+    now[0] = 120 * ms;
+    EXPECT_EQ(pending(130), 42u) << "due a moment ago: perhaps not handed over yet";
+    now[0] = 160 * ms;
+    EXPECT_EQ(pending(130), 28u) << "handed over";
+    room.Withdraw(0, 8, 200 * ms);
+    EXPECT_EQ(pending(130), 3u) << "a withdrawal takes its send's events from its first time on, in its queue alone";
+    EXPECT_EQ(pending(131), 5u) << "each receiver on its own";
+    room.Forget(1);
+    EXPECT_EQ(pending(130), 2u) << "a freed queue holds nothing";
 }

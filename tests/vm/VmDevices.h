@@ -2,13 +2,13 @@
 // and the card of snd-virmidi (raw devices /dev/snd/midiC0D0..3, sequencer ports "VirMIDI 0-0"..3).
 #pragma once
 
-#include "platform/AlsaPeerPool.h"
 #include "platform/HostClock.h"
 
 #include <alsa/asoundlib.h>
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -47,8 +47,8 @@ inline double MillisSince(uint64_t hostTime)
 }
 
 // Another program's sequencer client with one writable port of the same name (or none), and what
-// reaches it. It reads only in Heard: in between its input fills as that of a program that stopped
-// reading would.
+// reaches it. It reads only in Heard and Received: in between its input fills as that of a program
+// that stopped reading would.
 class OtherProgram
 {
 public:
@@ -77,44 +77,58 @@ public:
                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     }
 
-    // Whether its input has fewer than cells free cells, as the kernel tells another client.
-    bool InputBelow(int cells) const
+    // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
+    size_t Heard(size_t enough, int timeoutMs) { return Read(enough, timeoutMs, nullptr); }
+
+    // The bytes that reached it until `enough` of them came or the time is up: SysEx bytes and
+    // notes (as note-on messages); other events are left out.
+    std::vector<uint8_t> Received(size_t enough, int timeoutMs)
     {
-        snd_seq_t* seq = nullptr;
-        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
-            return false;
-        pollfd fd{};
-        int pool = 0;
-        int free = 0;
-        const bool below = snd_seq_poll_descriptors(seq, &fd, 1, POLLOUT) == 1
-                           && Alsa::PeerInputPool(fd.fd, Client(), pool, free) && free < cells;
-        snd_seq_close(seq);
-        return below;
+        std::vector<uint8_t> bytes;
+        Read(enough, timeoutMs, &bytes);
+        return bytes;
     }
 
-    // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
-    size_t Heard(size_t enough, int timeoutMs)
+    // Whether a read found that its input had overflowed, which lost everything waiting there.
+    bool Overflowed() const { return FOverflowed; }
+
+private:
+    // Counts SysEx bytes and events, or with bytes the bytes it keeps there.
+    size_t Read(size_t enough, int timeoutMs, std::vector<uint8_t>* bytes)
     {
         size_t heard = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (heard < enough && std::chrono::steady_clock::now() < end)
         {
             snd_seq_event_t* event = nullptr;
-            if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr)
+            const int result = snd_seq_event_input(FSeq, &event);
+            FOverflowed = FOverflowed || result == -ENOSPC;
+            if (result < 0 || event == nullptr)
             {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 continue;
             }
             if (event->type == SND_SEQ_EVENT_SYSEX)
+            {
+                const auto* data = static_cast<const uint8_t*>(event->data.ext.ptr);
                 heard += event->data.ext.len;
-            else if (event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
+                if (bytes != nullptr)
+                    bytes->insert(bytes->end(), data, data + event->data.ext.len);
+            }
+            else if (bytes != nullptr && event->type == SND_SEQ_EVENT_NOTEON)
+            {
+                const snd_seq_ev_note_t& note = event->data.note;
+                bytes->insert(bytes->end(), {static_cast<uint8_t>(0x90 | note.channel), note.note, note.velocity});
+                heard += 3;
+            }
+            else if (bytes == nullptr && event->type >= SND_SEQ_EVENT_NOTE && event->type <= SND_SEQ_EVENT_SENSING)
                 ++heard;
         }
         return heard;
     }
 
-private:
     snd_seq_t* FSeq = nullptr;
+    bool FOverflowed = false;
 };
 
 // Waits until done or the time is up; with pump the JUCE message loop runs meanwhile.

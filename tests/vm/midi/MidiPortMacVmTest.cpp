@@ -538,14 +538,23 @@ TEST_F(ManagerInVm, AReceiverThatStopsReadingNeitherBlocksNorSpoilsNorHoldsBackL
     ASSERT_NE(output, nullptr);
     ASSERT_TRUE(Reaches(*slow)) << "it reads while it runs";
 
-    // It reads nothing for a while: SENDs, paced at wire speed, fill its input until refused.
-    bool refused = false;
-    for (int i = 0; i < 40 && !refused; ++i)
+    // It reads nothing for a while: of 20 SENDs back to back, most wait in our queue for their wire
+    // time; those its input could no longer hold besides the ones waiting are refused.
+    std::vector<uint8_t> accepted;
+    int sends = 0;
+    for (uint8_t i = 0; i < 20; ++i)
     {
-        refused = !SendSettings();
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const std::vector<uint8_t> message = Sysex(546, i);
+        if (manager->SendMessageAllDevs(message.data(), 546))
+        {
+            accepted.insert(accepted.end(), message.begin(), message.end());
+            ++sends;
+        }
+        else if (i == 0)
+            ADD_FAILURE() << "the first SEND into an empty input is refused";
     }
-    ASSERT_TRUE(refused) << "its input never filled";
+    EXPECT_LT(sends, 20) << "its input never filled";
+    std::printf("a receiver that stopped reading: %d of 20 SENDs accepted\n", sends);
 
     // SEND's road and the waiting SysEx road: each call reports the failure within a second.
     std::vector<uint8_t> message = settings;
@@ -568,12 +577,36 @@ TEST_F(ManagerInVm, AReceiverThatStopsReadingNeitherBlocksNorSpoilsNorHoldsBackL
     EXPECT_EQ(card->SendLong(message.data(), 546), 1);
     EXPECT_TRUE(raw->Read(546, 5000) == settings);
 
-    // It reads again, and the next SEND comes at once: the refused ones took no wire time (fifty
-    // SENDs would have held it back by nine seconds).
-    slow->Heard(SIZE_MAX, 1000);
+    // It reads again: it gets every SEND that was reported as sent, whole, once and in order, and
+    // the next SEND comes at once: the refused ones took no wire time (fifty SENDs would have held
+    // it back by nine seconds).
+    EXPECT_TRUE(slow->Received(accepted.size(), 5000) == accepted) << sends << " SENDs accepted";
+    EXPECT_TRUE(slow->Received(SIZE_MAX, 300).empty()) << "nothing else came";
     ASSERT_TRUE(SendSettings());
     EXPECT_EQ(slow->Heard(546, 3000), 546u) << "not held back";
     EXPECT_TRUE(raw->Read(546, 5000) == settings);
+
+    // The same for notes sent faster than the wire takes them, each one different.
+    const int id = Present("Slow", 0);
+    ASSERT_GE(id, 0);
+    accepted.clear();
+    sends = 0;
+    for (int i = 0; i < 3000; ++i)
+    {
+        const uint8_t note[3] = {0x90, static_cast<uint8_t>(i & 0x7F), static_cast<uint8_t>(1 + (i >> 7))};
+        if (manager->SendMessage(id, note, 3))
+        {
+            accepted.insert(accepted.end(), note, note + 3);
+            ++sends;
+        }
+        else if (i == 0)
+            ADD_FAILURE() << "the first note into an empty input is refused";
+    }
+    EXPECT_LT(sends, 3000) << "its input never filled";
+    std::printf("a receiver that stopped reading: %d of 3000 notes accepted\n", sends);
+    EXPECT_TRUE(slow->Received(accepted.size(), 8000) == accepted) << sends << " notes accepted";
+    EXPECT_TRUE(slow->Received(SIZE_MAX, 300).empty()) << "nothing else came";
+    EXPECT_FALSE(slow->Overflowed()) << "its input never overflowed";
 
     // After it has ended and another program has taken its address.
     const int address = slow->Client();
