@@ -285,7 +285,10 @@ int NewSequencerPort(snd_seq_t* seq, const std::string& name, bool isInput)
 {
     // No subscription rights for others: our ports are our own business, not endpoints another
     // program (or another copy of this one) should list. We connect them ourselves. An output
-    // port is writable too, for the end marker it gets as a route (AlsaSend.cpp).
+    // port is writable too, for the end marker it gets as a route (AlsaSend.cpp): the kernel hands
+    // no event to a port without the write capability, not even one from its own client, and no
+    // capability limits writing to the owner. So any program can write to it, and so fill our
+    // input (AlsaReceive.cpp copes).
     return snd_seq_create_simple_port(seq, name.c_str(),
                                       isInput ? SND_SEQ_PORT_CAP_WRITE : SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE,
                                       SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);

@@ -185,8 +185,13 @@ private:
                                 int& route);
     // Lets go of the route for the destination; one that nobody holds any more ends.
     void ReleaseRoute(const RouteKey& key);
-    // Queues the end markers of the routes that nobody holds and that lack one.
+    // Queues the end markers of the routes that nobody holds and that lack one; one that our full
+    // pool refuses is retried by the receive thread.
     void QueueRouteEnds();
+    // On the receive thread, with the output mutex not held: queues the markers that may have been
+    // lost, after our input overflowed those of every route that nobody holds, else those that our
+    // pool refused.
+    void RequeueRouteEnds(bool inputLost);
     // The marker of a route that nobody held came back: the route goes unless it is held again.
     bool IsRouteEnd(const snd_seq_event_t& event) const;
     void EndRoute(const snd_seq_event_t& event);
@@ -224,6 +229,7 @@ private:
     void OnInputOverflow();
 
     EventFd FWake;
+    EventFd FMarkerRefused;                         // a retired route lacks its end marker
     std::thread FReceiver;
     MidiCoder FDecoder;                             // used by the receive thread only
 

@@ -57,4 +57,11 @@ void EventFd::Signal()
     [[maybe_unused]] ssize_t written = write(FFd, &one, sizeof one);
 }
 
+void EventFd::Clear()
+{
+    uint64_t count = 0;
+    // Fails (EAGAIN) only when nothing was signalled, which is the state wanted.
+    [[maybe_unused]] ssize_t taken = read(FFd, &count, sizeof count);
+}
+
 } // namespace Alsa

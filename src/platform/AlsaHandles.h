@@ -39,6 +39,8 @@ public:
 
     int fd() const { return FFd; }
     void Signal();
+    // Takes the signals back, so that the descriptor is no longer readable.
+    void Clear();
 
 private:
     int FFd;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 #include <poll.h>
@@ -12,6 +13,9 @@ namespace Alsa {
 namespace {
 
 const size_t kMaxPacketLength = 65535;
+// How long an end marker that our full pool refused waits before it is offered again: the pool
+// empties only as the scheduled events in it leave.
+const auto kMarkerRetry = std::chrono::milliseconds(50);
 
 } // namespace
 
@@ -19,15 +23,25 @@ void Client::ReceiveLoop()
 {
     snd_seq_t* const seq = FSeq.get();
     const int count = snd_seq_poll_descriptors_count(seq, POLLIN);
-    std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
+    std::vector<pollfd> fds(static_cast<size_t>(count) + 2);
     snd_seq_poll_descriptors(seq, fds.data(), static_cast<unsigned>(count), POLLIN);
-    pollfd& wake = fds.back();
+    pollfd& wake = fds[static_cast<size_t>(count)];
     wake.fd = FWake.fd();
     wake.events = POLLIN;
+    pollfd& refused = fds.back();
+    refused.fd = FMarkerRefused.fd();
+    refused.events = POLLIN;
+    // Waits have no end unless a refused marker is to be offered again.
+    bool retrying = false;
+    std::chrono::steady_clock::time_point retryAt;
 
     for (;;)
     {
-        if (poll(fds.data(), fds.size(), -1) < 0)
+        int timeout = -1;
+        if (retrying)
+            timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(retryAt - std::chrono::steady_clock::now()).count()));
+        if (poll(fds.data(), fds.size(), timeout) < 0)
         {
             if (errno == EINTR)
                 continue;
@@ -35,6 +49,18 @@ void Client::ReceiveLoop()
         }
         if (wake.revents != 0)
             return;
+        if (refused.revents != 0)
+        {
+            FMarkerRefused.Clear();
+            if (!retrying)
+                retryAt = std::chrono::steady_clock::now() + kMarkerRetry;
+            retrying = true;
+        }
+        if (retrying && std::chrono::steady_clock::now() >= retryAt)
+        {
+            retrying = false;
+            RequeueRouteEnds(false);   // signals again while the pool stays full
+        }
         // Read what poll announced and what is buffered already (the connection does not block).
         for (;;)
         {
@@ -60,6 +86,9 @@ void Client::OnInputOverflow()
 {
     // A message cut off by the loss must not lend its status to the bytes that come next.
     snd_midi_event_reset_decode(FDecoder.get());
+    // The end markers of retired routes may have been among the losses; another program can fill
+    // our input on purpose, since a route must take the marker and so is writable by anyone.
+    RequeueRouteEnds(true);
     if (FNotifyProc == nullptr)
         return;
     // Port announcements were among the losses, perhaps a whole burst of them: the listener lists

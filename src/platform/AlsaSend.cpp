@@ -189,9 +189,23 @@ void Client::QueueRouteEnds()
         snd_seq_ev_set_dest(&marker, FAlsaId, route.alsaPort);
         ScheduleAt(marker, FQueue, route.due);
         marker.data.raw32.d[0] = route.retirement;
-        // When our pool is full the route stays, unused, until a later marker finds room.
         route.markerQueued = snd_seq_event_output_direct(FSeq.get(), &marker) >= 0;
+        // Our pool is full: the route stays, unused, until the receive thread finds room.
+        if (!route.markerQueued)
+            FMarkerRefused.Signal();
     }
+}
+
+void Client::RequeueRouteEnds(bool inputLost)
+{
+    std::lock_guard<std::mutex> lock(FOutputMutex);
+    // Markers still on their way in the queue come twice then. The second is ignored: it names a
+    // retirement that its route no longer has, and a later route with its port number has a
+    // retirement of its own (numbers are never given twice), or none while it is held.
+    if (inputLost)
+        for (auto& entry : FRoutes)
+            entry.second.markerQueued = false;
+    QueueRouteEnds();
 }
 
 bool Client::IsRouteEnd(const snd_seq_event_t& event) const

@@ -77,6 +77,47 @@ public:
                                           SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     }
 
+    // The address of the port named port of the client named client, as any program finds it;
+    // client -1 when there is none.
+    snd_seq_addr_t Find(const std::string& client, const std::string& port) const
+    {
+        snd_seq_addr_t found{};
+        found.client = static_cast<unsigned char>(-1);
+        snd_seq_client_info_t* clientInfo = nullptr;
+        snd_seq_port_info_t* portInfo = nullptr;
+        snd_seq_client_info_alloca(&clientInfo);
+        snd_seq_port_info_alloca(&portInfo);
+        snd_seq_client_info_set_client(clientInfo, -1);
+        while (snd_seq_query_next_client(FSeq, clientInfo) >= 0)
+        {
+            if (client != snd_seq_client_info_get_name(clientInfo))
+                continue;
+            snd_seq_port_info_set_client(portInfo, snd_seq_client_info_get_client(clientInfo));
+            snd_seq_port_info_set_port(portInfo, -1);
+            while (snd_seq_query_next_port(FSeq, portInfo) >= 0)
+                if (port == snd_seq_port_info_get_name(portInfo))
+                    found = *snd_seq_port_info_get_addr(portInfo);
+        }
+        return found;
+    }
+
+    // Writes notes straight to the address until the receiver refuses one because its input is
+    // full, at most most of them; whether one was refused.
+    bool Flood(snd_seq_addr_t to, int most)
+    {
+        snd_seq_event_t note;
+        snd_seq_ev_clear(&note);
+        note.type = SND_SEQ_EVENT_NOTEON;
+        note.data.note.note = 60;
+        note.data.note.velocity = 1;
+        snd_seq_ev_set_dest(&note, to.client, to.port);
+        snd_seq_ev_set_direct(&note);
+        for (int i = 0; i < most; ++i)
+            if (snd_seq_event_output_direct(FSeq, &note) < 0)
+                return true;
+        return false;
+    }
+
     // SysEx bytes plus other MIDI events heard until `enough` or the time is up.
     size_t Heard(size_t enough, int timeoutMs) { return Read(enough, timeoutMs, nullptr); }
 

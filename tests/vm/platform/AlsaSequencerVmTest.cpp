@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -361,6 +362,25 @@ TEST_F(AlsaSequencer, ASendOurQueueCannotHoldIsTakenBackWholeAndAlone)
     const std::vector<uint8_t> message = Sysex(546, 7);
     ASSERT_EQ(SendPacket(ours->output, card, message, 0), 0);
     EXPECT_TRUE(raw->Read(message.size(), 5000) == message);
+
+    // A port closed while our queue is full cannot queue the end of its route then (a destination
+    // no other port sends to); the route still ends once the queue has room, though no other
+    // route ends meanwhile.
+    const std::vector<std::string> before = OurPortsInKernel();
+    const MIDIEndpointRef secondCard = FindEndpoint(false, "VirMIDI 0-1");
+    ASSERT_NE(secondCard, 0u);
+    MIDIPortRef closing = 0;
+    ASSERT_EQ(MIDIOutputPortCreate(ours->client, SysString("Output port").get(), &closing), 0);
+    std::vector<uint8_t> notes;
+    for (int i = 0; i < 2000; ++i)
+        notes.insert(notes.end(), { 0x90, 60, 1 });
+    const MIDITimeStamp later = AudioGetCurrentHostTime() + AudioConvertNanosToHostTime(2000000000u);
+    ASSERT_EQ(SendPacket(closing, secondCard, notes, later), 0);
+    ASSERT_EQ(MIDIPortDispose(closing), 0);
+    ASSERT_EQ(SendPacket(ours->output, card, { 0x90, 61, 1 }, later), kMIDIErrMessageSend)
+        << "our queue is still full";
+    WaitFor([&] { return OurPortsInKernel() == before; }, 5000);
+    EXPECT_EQ(OurPortsInKernel(), before) << "the closed port's route ends";
 }
 
 TEST_F(AlsaSequencer, RoutesEndWithTheirLastUseWhileClosesRaceSends)
@@ -419,6 +439,62 @@ TEST_F(AlsaSequencer, RoutesEndWithTheirLastUseWhileClosesRaceSends)
         EXPECT_EQ(leaving.Heard(20, 1000), 20u) << name;
     }
     ExpectNothingLeft(before, "no SysEx route is left");
+}
+
+TEST_F(AlsaSequencer, RoutesRetiredWhileAnotherProgramOverflowsOurInputStillEnd)
+{
+    OtherProgram programs[2] = { OtherProgram("Alpha"), OtherProgram("Bravo") };
+    const MIDIEndpointRef to[2] = { FindEndpoint(false, "Alpha"), FindEndpoint(false, "Bravo") };
+    ASSERT_TRUE(to[0] != 0 && to[1] != 0);
+    // Our receive thread is held in a read routine while the end markers of retired routes come
+    // back and another program floods our input past its end: the kernel drops all that waited.
+    struct Hold
+    {
+        std::atomic<int> entered { 0 };
+        std::atomic<int> released { 0 };
+        MIDIPortRef input = 0;
+        // Lets the receive thread go and waits until it has left the routine.
+        ~Hold()
+        {
+            released = INT_MAX;
+            EXPECT_EQ(MIDIPortDispose(input), 0);
+        }
+    } hold;
+    ASSERT_EQ(MIDIInputPortCreate(ours->client, SysString("Held input").get(),
+                                  [](const MIDIPacketList*, void* refCon, void*) {
+                                      auto* self = static_cast<Hold*>(refCon);
+                                      const int entry = ++self->entered;
+                                      while (self->released < entry)
+                                          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                  },
+                                  &hold, &hold.input),
+              0);
+    ASSERT_EQ(MIDIPortConnectSource(hold.input, FindEndpoint(true, VirmidiPort), nullptr), 0);
+    RawMidi card(RawDevice, O_WRONLY);
+    OtherProgram flood("Flood");
+    const snd_seq_addr_t target = flood.Find(kPortClientName, "Held input");
+    ASSERT_NE(target.client, static_cast<unsigned char>(-1));
+    const std::vector<std::string> before = OurPortsInKernel();
+
+    // Each cycle retires two routes (the closed output port's own and the one it made) and sees
+    // their ports go; the 300 cycles after the first show that nothing piles up.
+    for (int cycle = 1; cycle <= 301; ++cycle)
+    {
+        ASSERT_TRUE(card.Write({ 0x90, 60, 1 }));
+        ASSERT_TRUE(WaitFor([&] { return hold.entered == cycle; }, 5000)) << cycle;
+        MIDIPortRef port = 0;
+        ASSERT_EQ(MIDIOutputPortCreate(ours->client, SysString("Output port").get(), &port), 0) << cycle;
+        const MIDITimeStamp soon = AudioGetCurrentHostTime() + AudioConvertNanosToHostTime(20000000u);
+        for (const MIDIEndpointRef destination : to)
+            ASSERT_EQ(SendPacket(port, destination, { 0x90, 60, 1 }, soon), 0) << cycle;
+        ASSERT_EQ(MIDIPortDispose(port), 0);
+        ASSERT_TRUE(flood.Flood(target, 4000)) << "our input did not overflow, cycle " << cycle;
+        for (OtherProgram& program : programs)   // the markers left the queue right after the notes
+            ASSERT_EQ(program.Heard(1, 3000), 1u) << cycle;
+        hold.released = cycle;
+        ASSERT_TRUE(WaitFor([&] { return OurPortsInKernel() == before; }, 3000))
+            << "cycle " << cycle << ": the retired routes' ports stay after the flood";
+    }
 }
 
 TEST_F(AlsaSequencer, OurOwnClientsAreNoNewsAndLostAnnouncementsAskForAFullListing)
