@@ -3,6 +3,7 @@
 #include "BContentBase.h"
 #include "JuceUtils.h"
 #include "core/TrException.h"
+#include "platform/MessageLoopWake.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void BWindow::init(const juce::String& commandLine, bool isTransparent, bool)
     // The lock is released first: the box runs a modal loop of its own.
     juce::AlertWindow::showMessageBox(juce::MessageBoxIconType::WarningIcon, "Fatal Error",
                                       "The following error occured:\n" + error + "\nThis program will close now.");
-    juce::JUCEApplicationBase::quit();
+    MessageLoopWake::quit();
 }
 
 void BWindow::setUp(const juce::String& commandLine, bool isTransparent)
@@ -76,7 +77,7 @@ void BWindow::setUp(const juce::String& commandLine, bool isTransparent)
     setContentComponentSize(300, 300);
 
     if (!contentPanel->init(panelCommandLine)) {
-        juce::JUCEApplicationBase::quit();
+        MessageLoopWake::quit();
         return;
     }
     setContentComponentSize(contentPanel->preferredWidth, contentPanel->preferredHeight);
@@ -108,8 +109,10 @@ void BWindow::timerCallback()
 
 void BWindow::closeButtonPressed()
 {
+    // canQuit's boxes run their loops inside this click's callback, which a plain quit would
+    // leave waiting for the next event.
     if (!contentPanel || contentPanel->canQuit())
-        juce::JUCEApplicationBase::quit();
+        MessageLoopWake::quit();
 }
 
 void BWindow::minimisationStateChanged(bool isNowMinimised)

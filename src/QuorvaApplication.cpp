@@ -3,6 +3,7 @@
 #include "BContentBase.h"
 #include "QuorvaWindow.h"
 #include "platform/DisplayConnection.h"
+#include "platform/MessageLoopWake.h"
 #include "platform/SystemQuitSignals.h"
 
 QuorvaApplication::QuorvaApplication() = default;
@@ -11,6 +12,8 @@ QuorvaApplication::~QuorvaApplication() = default;
 
 void QuorvaApplication::initialise(const juce::String& commandLine)
 {
+    // The window's quits, from its start on, wake the message loop through it.
+    loopWake = std::make_unique<MessageLoopWake>();
     // Watched before the window is made, so that a signal during the start-up's boxes ends them
     // too. The system's road skips canQuit, as a logout does not wait for questions.
     quitSignals = std::make_unique<SystemQuitSignals>([this] { systemRequestedQuit(); });
@@ -35,6 +38,7 @@ void QuorvaApplication::shutdown()
     DisplayConnection::onLoss(nullptr);
     mainWindow.reset();
     quitSignals.reset();
+    loopWake.reset();
 }
 
 const juce::String QuorvaApplication::getApplicationName()

@@ -7,6 +7,7 @@
 #include <memory>
 
 class BWindow;
+class MessageLoopWake;
 class SystemQuitSignals;
 
 class QuorvaApplication : public juce::JUCEApplication
@@ -26,6 +27,7 @@ public:
     BWindow* getMainWindow() const { return mainWindow.get(); }
 
 private:
+    std::unique_ptr<MessageLoopWake> loopWake;
     std::unique_ptr<BWindow> mainWindow;
     std::unique_ptr<SystemQuitSignals> quitSignals;
 };

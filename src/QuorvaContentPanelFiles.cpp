@@ -9,6 +9,7 @@
 #include "core/TrUtil.h"
 #include "midi/MidiAlias.h"
 #include "midi/MidiManager.h"
+#include "platform/MessageLoopWake.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -152,7 +153,9 @@ void QuorvaContentPanel::start(bool flag)
     catch (const Tr::Exception& e)
     {
         JuceUtils::ErrorDlg(juce::String::fromUTF8(e.what()));
-        juce::JUCEApplicationBase::quit();
+        // Inside a timer's callback, just after the box's modal loop: a plain quit could wait for
+        // the next X event (see MessageLoopWake).
+        MessageLoopWake::quit();
     }
 }
 

@@ -8,8 +8,10 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <poll.h>
@@ -53,7 +55,7 @@ pid_t lockHolder()
 #define QUORVA_X_FUNCTIONS(F)                                                                              \
     F(XOpenDisplay) F(XCloseDisplay) F(XQueryTree) F(XInternAtom) F(XGetWindowProperty)                    \
     F(XGetWindowAttributes) F(XFree) F(XSetErrorHandler) F(XMoveWindow) F(XCreateSimpleWindow) F(XSendEvent) \
-    F(XCheckTypedWindowEvent) F(XFlush)
+    F(XCheckTypedWindowEvent) F(XFlush) F(XKeysymToKeycode)
 
 struct XLib
 {
@@ -89,9 +91,10 @@ std::unique_ptr<Display, int (*)(Display*)> connectTo(const char* name)
     return {display, xlib().XCloseDisplay};
 }
 
-// The process's window that shows, or 0. The toolkit marks its windows with the process id; with
-// no window manager they are the root window's children.
-Window windowOf(Display* display, pid_t pid)
+// The process's window that shows, or 0; with a title, only a window of that title. The toolkit
+// marks its windows with the process id; with no window manager they are the root window's
+// children.
+Window windowOf(Display* display, pid_t pid, const std::string& title = "")
 {
     const XLib& x = xlib();
     Window found = 0, root, parent, *children = nullptr;
@@ -99,23 +102,48 @@ Window windowOf(Display* display, pid_t pid)
     if (!display || !x.XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
         return 0;
     const Atom pidAtom = x.XInternAtom(display, "_NET_WM_PID", False);
-    for (unsigned i = 0; i < count && !found; ++i) {
+    // The property's bytes, "" when it is not there.
+    const auto property = [&](Window window, Atom name, long length) {
         Atom type;
         int format;
         unsigned long items, rest;
         unsigned char* value = nullptr;
-        XWindowAttributes attributes;
-        if (x.XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, AnyPropertyType, &type, &format, &items,
-                                 &rest, &value) == Success
-            && value && items == 1 && format == 32 && *(unsigned long*)value == (unsigned long)pid
-            && x.XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
-            found = children[i];
+        std::string bytes;
+        if (x.XGetWindowProperty(display, window, name, 0, length, False, AnyPropertyType, &type, &format, &items,
+                                 &rest, &value) == Success && value)
+            bytes.assign((const char*)value, format == 32 ? items * sizeof(long) : items * (unsigned long)(format / 8));
         if (value)
             x.XFree(value);
+        return bytes;
+    };
+    for (unsigned i = 0; i < count && !found; ++i) {
+        const std::string owner = property(children[i], pidAtom, 1);
+        XWindowAttributes attributes;
+        if (owner.size() == sizeof(long) && *(const unsigned long*)owner.data() == (unsigned long)pid
+            && (title.empty() || property(children[i], XA_WM_NAME, 256) == title)
+            && x.XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+            found = children[i];
     }
     if (children)
         x.XFree(children);
     return found;
+}
+
+// Presses the key in the window as a user at the keyboard would; the key is not let go, so that
+// nothing reaches the program after the press has closed the window.
+void pressKey(Display* display, Window window, KeySym key)
+{
+    const XLib& x = xlib();
+    XEvent press {};
+    press.xkey.type = KeyPress;
+    press.xkey.display = display;
+    press.xkey.window = window;
+    press.xkey.root = DefaultRootWindow(display);
+    press.xkey.time = CurrentTime;
+    press.xkey.same_screen = True;
+    press.xkey.keycode = x.XKeysymToKeycode(display, key);
+    x.XSendEvent(display, window, False, KeyPressMask, &press);
+    x.XFlush(display);
 }
 
 // Moves the process's window as a window manager would, and waits until the program has taken
@@ -434,4 +462,69 @@ TEST(Program, ALostDisplayStillWritesTheSettings)
     EXPECT_EQ(status, 1) << "-1: still running 5 s after the display went";
     expectContains(TempFolder::readFile(launch.errors), {"Quorva MIDI 2: lost the connection to the display\n"});
     expectContains(TempFolder::readFile(home / kIniName), {"[Current]\n", "\nMainLeft=137\n", "\nMainTop=91\n", "[Elsewhere]\nKept=yes\n"});
+}
+
+// A start that cannot load the built-in defaults ("defaults.syx" damaged or missing, and no last
+// file; settings that cannot be read change nothing in that) shows the reason in a box, and the
+// program ends as soon as the box is answered by key, although nothing else happens on its
+// display: no pointer moving over the window that stays.
+TEST(Program, AStartWithoutValidDefaultsEndsOnceItsBoxIsAnswered)
+{
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    // The resources are read beside the executable, so the program runs from a copy of the
+    // installed layout with resources of the test's own.
+    TempFolder install;
+    std::filesystem::create_directories(install / "share/quorva-midi2");
+    std::filesystem::create_directories(install / "bin");
+    const std::string program = install / "bin/QuorvaMidi2";
+    std::error_code failed;
+    std::filesystem::create_hard_link(kProgram, program, failed);
+    if (failed)
+        std::filesystem::copy_file(kProgram, program, failed);
+    ASSERT_FALSE(failed) << "cannot put the program into " << install.path() << ": " << failed.message();
+    const std::string defaults = install / "share/quorva-midi2/defaults.syx";
+    const std::string shipped = TempFolder::readFile(QUORVA_BINARY_DIR "/share/quorva-midi2/defaults.syx");
+    ASSERT_EQ(shipped.size(), 546u);
+    const Launch launch{program, {}, display.name(), "", install / "errors.txt"};   // display, folder, errors
+
+    struct Case
+    {
+        const char* name;
+        int defaultsBytes;          // -1: no file
+        bool settingsUnreadable;    // a folder where the settings ini goes
+    };
+    for (const Case& what : {Case{"545 bytes of defaults.syx", 545, false}, Case{"no defaults.syx", -1, false},
+                             Case{"no defaults.syx, settings that cannot be read", -1, true}}) {
+        if (what.defaultsBytes >= 0)
+            TempFolder::writeFile(defaults, shipped.substr(0, (std::size_t)what.defaultsBytes));
+        else
+            unlink(defaults.c_str());
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            SCOPED_TRACE(std::string(what.name) + ", start " + std::to_string(attempt));
+            TempFolder home;
+            if (what.settingsUnreadable)
+                std::filesystem::create_directories(home / kIniName);
+            const Start start = startOnlyInstance(home.path(), launch);
+            if (start.busy)
+                GTEST_SKIP() << start.why;
+            ASSERT_GT(start.pid, 0) << start.why;
+
+            const auto connection = connectTo(launch.display.c_str());
+            Window box = 0;
+            WaitUntil([&] { return (box = windowOf(connection.get(), start.pid, "Error")) != 0; }, 30s, 20ms);
+            // Pressed again only when the box still stands long after: a key that came too early.
+            bool answered = false;
+            for (int press = 0; box && !answered && press < 3; ++press) {
+                pressKey(connection.get(), box, XK_Return);
+                answered = WaitUntil([&] { return windowOf(connection.get(), start.pid, "Error") == 0; }, 10s, 20ms);
+            }
+            const int status = WaitForExit(start.pid, 10000);
+            StopChild(start.pid);
+
+            ASSERT_NE(box, 0u) << "no error box showed";
+            ASSERT_TRUE(answered) << "the box did not take the key";
+            EXPECT_EQ(status, 0) << "-1: still running 10 s after its box was answered";
+        }
+    }
 }
