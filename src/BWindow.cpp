@@ -3,7 +3,7 @@
 #include "BContentBase.h"
 #include "JuceUtils.h"
 #include "core/TrException.h"
-#include "platform/MessageLoopWake.h"
+#include "MessageLoopWake.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ void BWindow::init(const juce::String& commandLine, bool isTransparent, bool)
     // The lock is released first: the box runs a modal loop of its own.
     juce::AlertWindow::showMessageBox(juce::MessageBoxIconType::WarningIcon, "Fatal Error",
                                       "The following error occured:\n" + error + "\nThis program will close now.");
-    MessageLoopWake::quit();
+    MessageLoopWake::quit(1);
 }
 
 void BWindow::setUp(const juce::String& commandLine, bool isTransparent)

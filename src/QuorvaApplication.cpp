@@ -3,7 +3,7 @@
 #include "BContentBase.h"
 #include "QuorvaWindow.h"
 #include "platform/DisplayConnection.h"
-#include "platform/MessageLoopWake.h"
+#include "MessageLoopWake.h"
 #include "platform/SystemQuitSignals.h"
 
 QuorvaApplication::QuorvaApplication() = default;

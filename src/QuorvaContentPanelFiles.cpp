@@ -9,7 +9,7 @@
 #include "core/TrUtil.h"
 #include "midi/MidiAlias.h"
 #include "midi/MidiManager.h"
-#include "platform/MessageLoopWake.h"
+#include "MessageLoopWake.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -155,7 +155,7 @@ void QuorvaContentPanel::start(bool flag)
         JuceUtils::ErrorDlg(juce::String::fromUTF8(e.what()));
         // Inside a timer's callback, just after the box's modal loop: a plain quit could wait for
         // the next X event (see MessageLoopWake).
-        MessageLoopWake::quit();
+        MessageLoopWake::quit(1);
     }
 }
 

@@ -10,12 +10,6 @@
 // round after it runs a callback, and the loop ends as soon as the quit has arrived.
 #pragma once
 
-#include <memory>
-
-namespace Alsa {
-class EventFd;
-}
-
 class MessageLoopWake
 {
 public:
@@ -26,9 +20,10 @@ public:
     MessageLoopWake& operator=(const MessageLoopWake&) = delete;
 
     // Asks the toolkit to quit, as juce::JUCEApplicationBase::quit() does, and wakes the loop;
-    // without a living MessageLoopWake only the first. Message thread only.
-    static void quit();
+    // without a living MessageLoopWake only the first. A start that failed ends with a status
+    // other than 0. Message thread only.
+    static void quit(int status = 0);
 
 private:
-    std::unique_ptr<Alsa::EventFd> FWake;
+    int FWake = -1;   // an eventfd
 };
