@@ -165,11 +165,8 @@ private:
     // ends the send and takes the events of ticket that wait in the queue out again, so nothing
     // of a failed send arrives later. A program whose input cannot hold the larger of
     // receiverCells and the events' own cells besides what our queues still hold for it gets none
-    // of them. clock is the one the events were staged with. The caller holds the output mutex.
-    OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells,
-                      const SendClock& clock);
-    // The time of one of our clients' queues: ours as clock read it, another read now.
-    bool QueueTime(int queue, const SendClock& clock, uint64_t& nanos);
+    // of them. The caller holds the output mutex.
+    OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells);
     // Takes the queued events of ticket out of the queue, and out of the receivers' room.
     void Withdraw(Ticket& ticket);
     // Gives ticket an identity that no send with events still waiting has; false when all have.

@@ -1,17 +1,8 @@
 #include "platform/AlsaReceiverRoom.h"
 
-#include <algorithm>
+#include <iterator>
 
 namespace Alsa {
-
-namespace {
-
-// How long after its time an event may still wait in our queue. The time the kernel tells runs
-// ahead of its last timer tick, and the due events leave only at the next one, a few milliseconds
-// later; counting them twice meanwhile (here and in the receiver's input) costs a refusal at worst.
-const uint64_t kHandOverNanos = 50000000;
-
-} // namespace
 
 std::shared_ptr<ReceiverRoom> ReceiverRoom::Process()
 {
@@ -19,63 +10,60 @@ std::shared_ptr<ReceiverRoom> ReceiverRoom::Process()
     return room;
 }
 
-ReceiverRoom::Claim::Claim(ReceiverRoom& room, int receiver) : FLock(room.FMutex), FEvents(room.FByReceiver[receiver])
+ReceiverRoom::Claim::Claim(ReceiverRoom& room, int receiver) : FRoom(room), FLock(room.FMutex), FReceiver(receiver)
 {
 }
 
-size_t ReceiverRoom::Claim::Pending(const QueueClock& clock)
+size_t ReceiverRoom::Claim::Pending(const QueueEvents& events)
 {
-    std::map<int, uint64_t> now;   // by queue, read once
     size_t cells = 0;
-    for (auto event = FEvents.begin(); event != FEvents.end();)
+    for (auto queue = FRoom.FQueues.begin(); queue != FRoom.FQueues.end();)
     {
-        auto time = now.find(event->queue);
-        if (time == now.end())
+        Log& log = queue->second;
+        size_t waiting = 0;
+        // A queue that cannot be read keeps all it logged: counted too often rather than not.
+        if (events(queue->first, waiting))
         {
-            uint64_t nanos = 0;
-            time = now.emplace(event->queue, clock(event->queue, nanos) ? nanos : 0).first;
+            // The kernel takes an event out of the queue a moment before it puts it into the
+            // receiver's input: the one before those still waiting may be on its way.
+            const size_t kept = waiting + 1;
+            if (log.size() > kept)
+                log.erase(log.begin(), std::next(log.begin(), static_cast<std::ptrdiff_t>(log.size() - kept)));
         }
-        if (event->due + kHandOverNanos < time->second)
-            event = FEvents.erase(event);
-        else
-            cells += (event++)->cells;
+        for (const auto& entry : log)
+            if (entry.second.receiver == FReceiver)
+                cells += entry.second.cells;
+        queue = log.empty() ? FRoom.FQueues.erase(queue) : std::next(queue);
     }
     return cells;
 }
 
-void ReceiverRoom::Claim::Add(int queue, uint16_t identity, uint64_t due, size_t cells)
+void ReceiverRoom::Claim::Add(int queue, uint16_t identity, uint64_t due, size_t cells, bool counted)
 {
-    if (!FEvents.empty())
-    {
-        Scheduled& last = FEvents.back();
-        if (last.queue == queue && last.identity == identity && last.due == due)
-        {
-            last.cells += cells;
-            return;
-        }
-    }
-    FEvents.push_back(Scheduled { queue, identity, due, cells });
+    FRoom.FQueues[queue].emplace(due, Queued { counted ? FReceiver : -1, false, identity, cells });
+}
+
+void ReceiverRoom::AddMarker(int queue, uint64_t due)
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    FQueues[queue].emplace(due, Queued { -1, true, 0, 0 });
 }
 
 void ReceiverRoom::Withdraw(int queue, uint16_t identity, uint64_t from)
 {
-    Drop([&](const Scheduled& event) { return event.queue == queue && event.identity == identity && event.due >= from; });
+    std::lock_guard<std::mutex> lock(FMutex);
+    auto found = FQueues.find(queue);
+    if (found == FQueues.end())
+        return;
+    Log& log = found->second;
+    for (auto entry = log.lower_bound(from); entry != log.end();)
+        entry = !entry->second.marker && entry->second.identity == identity ? log.erase(entry) : std::next(entry);
 }
 
 void ReceiverRoom::Forget(int queue)
 {
-    Drop([queue](const Scheduled& event) { return event.queue == queue; });
-}
-
-void ReceiverRoom::Drop(const std::function<bool(const Scheduled&)>& gone)
-{
     std::lock_guard<std::mutex> lock(FMutex);
-    for (auto receiver = FByReceiver.begin(); receiver != FByReceiver.end();)
-    {
-        std::vector<Scheduled>& events = receiver->second;
-        events.erase(std::remove_if(events.begin(), events.end(), gone), events.end());
-        receiver = events.empty() ? FByReceiver.erase(receiver) : std::next(receiver);
-    }
+    FQueues.erase(queue);
 }
 
 } // namespace Alsa

@@ -39,15 +39,15 @@ uint64_t ToNanos(const snd_seq_real_time_t& time)
     return static_cast<uint64_t>(time.tv_sec) * kNanosPerSecond + time.tv_nsec;
 }
 
-// The queue's time, and whether events still wait in it.
-bool ReadQueue(snd_seq_t* seq, int queue, uint64_t& nanos, bool& waiting)
+// The queue's time, and how many events still wait in it.
+bool ReadQueue(snd_seq_t* seq, int queue, uint64_t& nanos, size_t& waiting)
 {
     snd_seq_queue_status_t* status = nullptr;
     snd_seq_queue_status_alloca(&status);
     if (snd_seq_get_queue_status(seq, queue, status) < 0)
         return false;
     nanos = ToNanos(*snd_seq_queue_status_get_real_time(status));
-    waiting = snd_seq_queue_status_get_events(status) > 0;
+    waiting = static_cast<size_t>(std::max(snd_seq_queue_status_get_events(status), 0));
     return true;
 }
 
@@ -190,6 +190,8 @@ void Client::QueueRouteEnds()
         ScheduleAt(marker, FQueue, route.due);
         marker.data.raw32.d[0] = route.retirement;
         route.markerQueued = snd_seq_event_output_direct(FSeq.get(), &marker) >= 0;
+        if (route.markerQueued)
+            FRoom->AddMarker(FQueue, route.due);
         // Our pool is full: the route stays, unused, until the receive thread finds room.
         if (!route.markerQueued)
             FMarkerRefused.Signal();
@@ -274,8 +276,10 @@ OSStatus Client::StageBytes(Pacing& pacing, snd_midi_event_t* coder, int route, 
 {
     if (!clock.known)
     {
-        if (!ReadQueue(FSeq.get(), FQueue, clock.queueNanos, clock.pending))
+        size_t waiting = 0;
+        if (!ReadQueue(FSeq.get(), FQueue, clock.queueNanos, waiting))
             return kMIDIErrMessageSend;
+        clock.pending = waiting > 0;
         clock.hostNow = AudioGetCurrentHostTime();
         clock.known = true;
     }
@@ -360,35 +364,25 @@ bool ProgramInput(snd_seq_t* seq, int client, size_t& free)
 
 } // namespace
 
-bool Client::QueueTime(int queue, const SendClock& clock, uint64_t& nanos)
-{
-    if (queue == FQueue && clock.known)
-    {
-        nanos = clock.queueNanos;
-        return true;
-    }
-    bool waiting = false;
-    return ReadQueue(FSeq.get(), queue, nanos, waiting);
-}
-
-OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells,
-                          const SendClock& clock)
+OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells)
 {
     if (out.events.empty())
         return 0;
     // A program's input is never asked for more than it has free: an event it cannot take marks
     // it overflowed, and its next read loses all that waited there, accepted sends included. What
-    // our queues still hold for it is counted from queue times read before its free cells, so an
-    // event that has reached it meanwhile counts twice rather than not at all. Even a message
-    // larger than its whole input is refused: pieces handed to a program that reads might be
-    // taken in time, but one that does not would lose what it had not read yet with them.
+    // our queues still hold for it is counted before its free cells are read, so an event that
+    // reaches it meanwhile counts twice rather than not at all. Even a message larger than its
+    // whole input is refused: pieces handed to a program that reads might be taken in time, but
+    // one that does not would lose what it had not read yet with them. Every event that goes into
+    // the queue is logged, those for drivers too, since the log tells what still waits by its order.
     std::optional<ReceiverRoom::Claim> claim(std::in_place, *FRoom, destination.client);
-    const size_t pending =
-        claim->Pending([&](int queue, uint64_t& nanos) { return QueueTime(queue, clock, nanos); });
+    const size_t pending = claim->Pending([this](int queue, size_t& waiting) {
+        uint64_t nanos = 0;
+        return ReadQueue(FSeq.get(), queue, nanos, waiting);
+    });
     size_t free = 0;
-    if (!ProgramInput(FSeq.get(), destination.client, free))
-        claim.reset();
-    else if (pending + std::max(receiverCells, out.cells) > free)
+    const bool program = ProgramInput(FSeq.get(), destination.client, free);
+    if (program && pending + std::max(receiverCells, out.cells) > free)
     {
         claim.reset();
         Withdraw(ticket);
@@ -424,8 +418,7 @@ OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address d
             ticket.lastQueued = std::max(ticket.lastQueued, at);
             route.due = std::max(route.due, at);
             route.queued = true;
-            if (claim)
-                claim->Add(FQueue, ticket.identity, at, EventCells(event));
+            claim->Add(FQueue, ticket.identity, at, EventCells(event), program);
         }
     }
     return 0;
@@ -498,7 +491,7 @@ OSStatus Client::Send(Port& port, MIDIEndpointRef ref, const Endpoint& destinati
         if (status == 0 && !out.events.empty() && !Identify(ticket, clock.queueNanos))
             status = kMIDIErrMessageSend;
         if (status == 0)
-            status = WriteOut(out, ticket, FRoutes.at(key), destination.address, 0, clock);
+            status = WriteOut(out, ticket, FRoutes.at(key), destination.address, 0);
     }
     catch (const std::bad_alloc&)
     {
@@ -604,7 +597,7 @@ void Client::SendSysex(const SysexJob& job, std::unique_lock<std::mutex>& lock)
             // The receiver must have room for what is left of the request, so that a program
             // that has stopped reading gets none of it rather than its first pieces.
             if (status == 0)
-                status = WriteOut(out, ticket, FRoutes.at(key), job.destination.address, SysexCells(left), clock);
+                status = WriteOut(out, ticket, FRoutes.at(key), job.destination.address, SysexCells(left));
             else
                 Withdraw(ticket);
         }

@@ -111,28 +111,37 @@ TEST(AlsaLayer, ReceiverRoomCountsWhatOurQueuesStillHoldForEachReceiver)
 {
     Alsa::ReceiverRoom room;
     const uint64_t ms = 1000000;
-    uint64_t now[2] = { 0, 0 };   // of queues 0 and 1
+    size_t waiting[2] = { 0, 0 };   // events queues 0 and 1 still hold
+    bool readable = true;
     const auto pending = [&](int receiver) {
-        return Alsa::ReceiverRoom::Claim(room, receiver).Pending([&](int queue, uint64_t& nanos) {
-            nanos = now[queue];
-            return true;
+        return Alsa::ReceiverRoom::Claim(room, receiver).Pending([&](int queue, size_t& events) {
+            events = waiting[queue];
+            return readable || queue == 0;
         });
     };
     {
         Alsa::ReceiverRoom::Claim claim(room, 130);
         claim.Add(0, 7, 100 * ms, 11);
-        claim.Add(0, 7, 100 * ms, 3);
-        claim.Add(0, 8, 180 * ms, 2);
         claim.Add(0, 8, 200 * ms, 25);
-        claim.Add(1, 8, 200 * ms, 1);   // another client's queue
+        claim.Add(0, 7, 100 * ms, 3);
+        claim.Add(0, 9, 150 * ms, 4, false);   // for a driver: not counted, but in the queue's order
+        claim.Add(0, 8, 180 * ms, 2);
+        claim.Add(1, 8, 200 * ms, 1);          // another client's queue
     }
-    Alsa::ReceiverRoom::Claim(room, 131).Add(0, 9, 300 * ms, 5);
+    Alsa::ReceiverRoom::Claim(room, 131).Add(0, 10, 300 * ms, 5);
+    room.AddMarker(0, 50 * ms);
+    waiting[0] = 7;
+    waiting[1] = 1;
     EXPECT_EQ(pending(130), 42u);
-    now[0] = 120 * ms;
-    EXPECT_EQ(pending(130), 42u) << "due a moment ago: perhaps not handed over yet";
-    now[0] = 160 * ms;
-    EXPECT_EQ(pending(130), 28u) << "handed over";
+    waiting[0] = 4;
+    EXPECT_EQ(pending(130), 31u) << "the queue hands over by time, equal times in the order they came; the event "
+                                    "before those still waiting may be on its way";
+    waiting[0] = 3;
+    readable = false;
+    EXPECT_EQ(pending(130), 28u) << "a queue that cannot be read keeps what it logged";
+    readable = true;
     room.Withdraw(0, 8, 200 * ms);
+    waiting[0] = 2;
     EXPECT_EQ(pending(130), 3u) << "a withdrawal takes its send's events from its first time on, in its queue alone";
     EXPECT_EQ(pending(131), 5u) << "each receiver on its own";
     room.Forget(1);

@@ -425,7 +425,10 @@ TEST_F(AlsaSequencer, RoutesEndWithTheirLastUseWhileClosesRaceSends)
     EXPECT_EQ(MIDIPortDispose(latest.load()), 0);
     std::printf("%zu and %zu notes sent while 1000 ports came and went\n", sent[0].load(), sent[1].load());
     for (int p = 0; p < 2; ++p)
+    {
         EXPECT_EQ(heard[p] + programs[p].Heard(SIZE_MAX, 500), sent[p].load()) << "each hears what was sent to it";
+        EXPECT_FALSE(programs[p].Overflowed()) << "a reader that falls behind is never overflowed";
+    }
     ExpectNothingLeft(before, "no route or port is left");
 
     // SysEx requests to programs that end after them leave nothing behind either.
