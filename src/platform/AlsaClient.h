@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -154,6 +155,7 @@ private:
         uint64_t due = 0;              // queue time of the latest of them
         unsigned retirement = 0;       // since nobody holds it; its marker names it
         bool markerQueued = false;
+        int receiver = -1;             // the client it subscribed to, told when that ends
     };
     using RouteKey = std::pair<MIDIEndpointRef, bool>;   // destination, for SysEx requests
     // Turns the bytes into events from route (subscribed to the destination) through coder, each
@@ -167,6 +169,12 @@ private:
     // receiverCells and the events' own cells besides what our queues still hold for it gets none
     // of them. The caller holds the output mutex.
     OSStatus WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells);
+    // Whether route is subscribed to the destination.
+    bool Subscribed(int route, Address destination);
+    // Whether receiver, when it is a program, has room in its input for cells more besides what
+    // our queues still hold for it and the notices of the ends of our subscriptions to it; program
+    // tells whether it is one. When it has, claim holds the room for what the caller then queues.
+    bool HasRoom(std::optional<ReceiverRoom::Claim>& claim, int receiver, size_t cells, bool* program = nullptr);
     // Takes the queued events of ticket out of the queue, and out of the receivers' room.
     void Withdraw(Ticket& ticket);
     // Gives ticket an identity that no send with events still waiting has; false when all have.

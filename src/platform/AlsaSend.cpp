@@ -133,12 +133,25 @@ OSStatus Client::PrepareDestination(const RouteKey& key, const Endpoint& destina
     holding = true;
     route = found->second.alsaPort;
     // Drivers open their device only while a port is subscribed to them and ignore events before;
-    // a subscription that exists already (-EBUSY) is fine. It ends with the route or their port,
-    // so a device that comes back is subscribed anew by the next send.
+    // a subscription that exists already is fine. It ends with the route or their port, so a
+    // device that comes back is subscribed anew by the next send.
     const Address address = destination.address;
+    if (Subscribed(route, address))
+    {
+        found->second.receiver = address.client;
+        return 0;
+    }
+    // The kernel tells a program of a subscription to its port in its input, and again when the
+    // subscription ends: both need room there, or it overflows and loses all that waited.
+    {
+        std::optional<ReceiverRoom::Claim> claim;
+        if (!HasRoom(claim, address.client, 2))
+            return kMIDIErrMessageSend;
+    }
     const int result = snd_seq_connect_to(FSeq.get(), route, address.client, address.port);
     if (result < 0 && result != -EBUSY)
         return kMIDIErrMessageSend;
+    found->second.receiver = address.client;
     // A new subscription goes to whatever port sits at the address now: had another program taken
     // the address since the look above, it must not stay subscribed.
     if (result >= 0 && !IsStillThere(FSeq.get(), destination, info))
@@ -364,6 +377,38 @@ bool ProgramInput(snd_seq_t* seq, int client, size_t& free)
 
 } // namespace
 
+bool Client::Subscribed(int route, Address destination)
+{
+    snd_seq_port_subscribe_t* subscription = nullptr;
+    snd_seq_port_subscribe_alloca(&subscription);
+    const snd_seq_addr_t sender { static_cast<unsigned char>(FAlsaId), static_cast<unsigned char>(route) };
+    const snd_seq_addr_t dest { static_cast<unsigned char>(destination.client), static_cast<unsigned char>(destination.port) };
+    snd_seq_port_subscribe_set_sender(subscription, &sender);
+    snd_seq_port_subscribe_set_dest(subscription, &dest);
+    return snd_seq_get_port_subscription(FSeq.get(), subscription) == 0;
+}
+
+bool Client::HasRoom(std::optional<ReceiverRoom::Claim>& claim, int receiver, size_t cells, bool* program)
+{
+    claim.emplace(*FRoom, receiver);
+    const size_t pending = claim->Pending([this](int queue, size_t& waiting) {
+        uint64_t nanos = 0;
+        return ReadQueue(FSeq.get(), queue, nanos, waiting);
+    });
+    // Each of our routes subscribed to the program will be told of once more, when it ends.
+    size_t notices = 0;
+    for (const auto& entry : FRoutes)
+        notices += entry.second.receiver == receiver ? 1 : 0;
+    size_t free = 0;
+    const bool isProgram = ProgramInput(FSeq.get(), receiver, free);
+    if (program != nullptr)
+        *program = isProgram;
+    if (!isProgram || pending + notices + cells <= free)
+        return true;
+    claim.reset();
+    return false;
+}
+
 OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address destination, size_t receiverCells)
 {
     if (out.events.empty())
@@ -373,16 +418,12 @@ OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address d
     // our queues still hold for it is counted before its free cells are read, so an event that
     // reaches it meanwhile counts twice rather than not at all. Even a message larger than its
     // whole input is refused: pieces handed to a program that reads might be taken in time, but
-    // one that does not would lose what it had not read yet with them. Every event that goes into
-    // the queue is logged, those for drivers too, since the log tells what still waits by its order.
-    std::optional<ReceiverRoom::Claim> claim(std::in_place, *FRoom, destination.client);
-    const size_t pending = claim->Pending([this](int queue, size_t& waiting) {
-        uint64_t nanos = 0;
-        return ReadQueue(FSeq.get(), queue, nanos, waiting);
-    });
-    size_t free = 0;
-    const bool program = ProgramInput(FSeq.get(), destination.client, free);
-    if (program && pending + std::max(receiverCells, out.cells) > free)
+    // one that does not would lose what it had not read yet with them. Room stays for the notices
+    // of the ends of our subscriptions to it. Every event that goes into the queue is logged, those
+    // for drivers too, since the log tells what still waits by its order.
+    std::optional<ReceiverRoom::Claim> claim;
+    bool program = false;
+    if (!HasRoom(claim, destination.client, std::max(receiverCells, out.cells), &program))
     {
         claim.reset();
         Withdraw(ticket);
