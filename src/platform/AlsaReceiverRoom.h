@@ -54,8 +54,8 @@ public:
         Claim(ReceiverRoom& room, int receiver);
         // Cells of our queued events that may not be in the receiver's input yet.
         size_t Pending(const QueueEvents& events);
-        // An event of the send identity went into queue to leave at due; receiver -1 when it is
-        // not one to count (a driver's).
+        // An event of the send identity went into queue to leave at due; not counted for the
+        // receiver when it is a driver, but logged all the same for its place in the queue.
         void Add(int queue, uint16_t identity, uint64_t due, size_t cells, bool counted = true);
 
     private:

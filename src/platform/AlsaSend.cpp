@@ -205,9 +205,8 @@ void Client::QueueRouteEnds()
         route.markerQueued = snd_seq_event_output_direct(FSeq.get(), &marker) >= 0;
         if (route.markerQueued)
             FRoom->AddMarker(FQueue, route.due);
-        // Our pool is full: the route stays, unused, until the receive thread finds room.
-        if (!route.markerQueued)
-            FMarkerRefused.Signal();
+        else
+            FMarkerRefused.Signal();   // our pool is full: the receive thread offers it again
     }
 }
 
@@ -425,7 +424,6 @@ OSStatus Client::WriteOut(Outgoing& out, Ticket& ticket, Route& route, Address d
     bool program = false;
     if (!HasRoom(claim, destination.client, std::max(receiverCells, out.cells), &program))
     {
-        claim.reset();
         Withdraw(ticket);
         return kMIDIErrMessageSend;
     }
